@@ -1,0 +1,245 @@
+// Basis functions and curve evaluation.
+#include "cardo.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <new>
+
+namespace cardo {
+
+namespace {
+
+// Work storage of a curve routine: on the stack for small degrees, else on
+// the heap; `ok()` is false when the heap allocation failed.
+class Work {
+public:
+    explicit Work(std::size_t count)
+        : heap_(count > STACK ? new (std::nothrow) double[count] : nullptr),
+          data_(count > STACK ? heap_ : stack_) {}
+    ~Work() { delete[] heap_; }
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
+    bool ok() const { return data_ != nullptr; }
+    double* data() { return data_; }
+private:
+    static constexpr std::size_t STACK = 256;
+    double stack_[STACK];
+    double* heap_;
+    double* data_;
+};
+
+// The checks shared by the curve routines: -2 p < 0, -1 n < p, -3 invalid U.
+int check_curve(int n, int p, const double* U) {
+    if (p < 0) return -2;
+    if (n < p) return -1;
+    if (ValidKnotVector(n, p, U)) return -3;
+    return 0;
+}
+
+}  // namespace
+
+void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N) {
+    N[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            const double temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
+
+void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip) {
+    if ((i == 0 && keq(u, U[0])) || (i == m - p - 1 && keq(u, U[m]))) {
+        Nip = 1.0;
+        return;
+    }
+    // Both ends of the local support use the tolerant assignment of FindSpan:
+    // u belongs to [U[k] - tol, U[k+1] - tol), so the degree-0 functions
+    // partition unity also just below a knot.
+    if (u < U[i] - ktol(u, U[i]) || u > U[i + p + 1] - ktol(u, U[i + p + 1])) {
+        Nip = 0.0;
+        return;
+    }
+    for (int j = 0; j <= p; ++j) {
+        const bool in = !(u < U[i + j] - ktol(u, U[i + j])) &&
+                        u < U[i + j + 1] - ktol(u, U[i + j + 1]);
+        N[j] = in ? 1.0 : 0.0;
+    }
+    for (int k = 1; k <= p; ++k) {
+        double saved = near_zero(N[0]) ? 0.0 : ((u - U[i]) * N[0]) / (U[i + k] - U[i]);
+        for (int j = 0; j <= p - k; ++j) {
+            const double Uleft = U[i + j + 1];
+            const double Uright = U[i + j + k + 1];
+            if (near_zero(N[j + 1])) {
+                N[j] = saved;
+                saved = 0.0;
+            } else {
+                const double temp = N[j + 1] / (Uright - Uleft);
+                N[j] = saved + (Uright - u) * temp;
+                saved = (u - Uleft) * temp;
+            }
+        }
+    }
+    Nip = N[0];
+}
+
+void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
+                   double* left, double* right, double* ders) {
+    const int w = p + 1;  // row length of ndu, a and ders
+    // Derivatives above the degree vanish; they are not computed.
+    const int kk = std::min(k, p);
+    for (int q = kk + 1; q <= k; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] = 0.0;
+    }
+    ndu[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            ndu[j * w + r] = right[r + 1] + left[j - r];
+            const double temp = ndu[r * w + j - 1] / ndu[j * w + r];
+            ndu[r * w + j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j * w + j] = saved;
+    }
+    for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
+    for (int r = 0; r <= p; ++r) {
+        int s1 = 0, s2 = 1;
+        a[0] = 1.0;
+        for (int q = 1; q <= kk; ++q) {
+            double d = 0.0;
+            const int rk = r - q, pk = p - q;
+            if (r >= q) {
+                a[s2 * w] = a[s1 * w] / ndu[(pk + 1) * w + rk];
+                d = a[s2 * w] * ndu[rk * w + pk];
+            }
+            const int j1 = rk >= -1 ? 1 : -rk;
+            const int j2 = (r - 1 <= pk) ? q - 1 : p - r;
+            for (int j = j1; j <= j2; ++j) {
+                a[s2 * w + j] = (a[s1 * w + j] - a[s1 * w + j - 1]) / ndu[(pk + 1) * w + rk + j];
+                d += a[s2 * w + j] * ndu[(rk + j) * w + pk];
+            }
+            if (r <= pk) {
+                a[s2 * w + q] = -a[s1 * w + q - 1] / ndu[(pk + 1) * w + r];
+                d += a[s2 * w + q] * ndu[r * w + pk];
+            }
+            ders[q * w + r] = d;
+            std::swap(s1, s2);
+        }
+    }
+    int r = p;
+    for (int q = 1; q <= kk; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] *= r;
+        r *= (p - q);
+    }
+}
+
+void CurvePoint(int n, int p, const double* U, const double* P, double u, double& C, int& info) {
+    info = check_curve(n, p, U);
+    if (info) return;
+    const int m = n + p + 1;
+    if (u < U[0] || u > U[m]) { info = -5; return; }
+    Work work(3 * static_cast<std::size_t>(p + 1));
+    if (!work.ok()) { info = 1; return; }
+    double* N = work.data();
+    double* left = N + (p + 1);
+    double* right = left + (p + 1);
+    const int span = FindSpan(n, p, u, U);
+    BasisFuns(span, u, p, U, left, right, N);
+    double c = 0.0;
+    for (int j = 0; j <= p; ++j) c = P[span - p + j] * N[j] + c;
+    C = c;
+}
+
+void CurveEval(int n, int p, const double* U, const double* P, double* C, int r, int& info) {
+    info = check_curve(n, p, U);
+    if (info) return;
+    const int m = n + p + 1;
+    if (r < 0) { info = -6; return; }
+    if (C[0] < U[0] || C[r] > U[m]) { info = -5; return; }
+    Work work(3 * static_cast<std::size_t>(p + 1));
+    if (!work.ok()) { info = 1; return; }
+    double* N = work.data();
+    double* left = N + (p + 1);
+    double* right = left + (p + 1);
+    int span = p;
+    for (int i = 0; i <= r; ++i) {
+        const double u = C[i];
+        span = FindSpanFrom(n, p, u, U, span);
+        BasisFuns(span, u, p, U, left, right, N);
+        double c = 0.0;
+        for (int j = 0; j <= p; ++j) c = P[span - p + j] * N[j] + c;
+        C[i] = c;
+    }
+}
+
+void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, int d, double* CK,
+                     int& info) {
+    info = check_curve(n, p, U);
+    if (info) return;
+    const int m = n + p + 1;
+    if (u < U[0] || u > U[m]) { info = -5; return; }
+    if (d < 0) { info = -6; return; }
+    const int du = std::min(d, p);
+    const std::size_t w = static_cast<std::size_t>(p + 1);
+    Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
+    if (!work.ok()) { info = 1; return; }
+    double* nders = work.data();
+    double* left = nders + w * (du + 1);
+    double* right = left + w;
+    double* ndu = right + w;
+    double* a = ndu + w * w;
+    for (int k = p + 1; k <= d; ++k) CK[k] = 0.0;
+    const int span = FindSpan(n, p, u, U);
+    DersBasisFuns(span, u, p, du, U, ndu, a, left, right, nders);
+    for (int k = 0; k <= du; ++k) {
+        double c = 0.0;
+        for (int j = 0; j <= p; ++j) c += nders[k * w + j] * P[span - p + j];
+        CK[k] = c;
+    }
+}
+
+void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int r2, int rC,
+                     const double* C, int nr, double* CK, int& info) {
+    info = check_curve(n, p, U);
+    if (info) return;
+    const int m = n + p + 1;
+    if (r1 < 0) { info = -5; return; }
+    if (r2 < r1) { info = -6; return; }
+    if (rC < 0) { info = -7; return; }
+    if (C[0] < U[0] || C[rC] > U[m]) { info = -8; return; }
+    if (nr != r2 - r1) { info = -9; return; }
+    const int du = std::min(r2, p);
+    const std::size_t w = static_cast<std::size_t>(p + 1);
+    Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
+    if (!work.ok()) { info = 1; return; }
+    double* nders = work.data();
+    double* left = nders + w * (du + 1);
+    double* right = left + w;
+    double* ndu = right + w;
+    double* a = ndu + w * w;
+    const std::size_t cols = static_cast<std::size_t>(rC) + 1;
+    int span = p;
+    for (int i = 0; i <= rC; ++i) {
+        const double u = C[i];
+        span = FindSpanFrom(n, p, u, U, span);
+        DersBasisFuns(span, u, p, du, U, ndu, a, left, right, nders);
+        for (int k = 0; k <= r2 - r1; ++k) {
+            double c = 0.0;
+            if (k + r1 <= p) {
+                const double* row = nders + (k + r1) * w;
+                for (int j = 0; j <= p; ++j) c += row[j] * P[span - p + j];
+            }
+            CK[k * cols + i] = c;
+        }
+    }
+}
+
+}  // namespace cardo

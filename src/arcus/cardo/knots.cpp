@@ -1,0 +1,164 @@
+// Knot vectors, knot placement, span search.
+#include "cardo.h"
+
+#include <algorithm>
+#include <new>
+
+namespace cardo {
+
+int ValidKnotVector(int n, int p, const double* U) {
+    for (int i = 1; i <= p; ++i) {
+        if (!keq(U[i], U[0])) return 1;
+    }
+    for (int i = p + 1; i <= n + 1; ++i) {
+        if (U[i] < U[i - 1] - ktol(U[i], U[i - 1])) return 1;
+    }
+    const int m = n + p + 1;
+    if (m > n + 1) {
+        for (int j = n + 1; j <= m - 1; ++j) {
+            if (!keq(U[j], U[m])) return 1;
+        }
+    }
+    return 0;
+}
+
+// First p + 1 knots at u0, last p + 1 knots (ending at index last) at u1.
+static void clamp_ends(int p, double u0, double u1, int last, double* U) {
+    for (int j = 0; j <= p; ++j) {
+        U[j] = u0;
+        U[last - p + j] = u1;
+    }
+}
+
+void EquallySpaced(int n, const double* u, int p, double* U) {
+    clamp_ends(p, u[0], u[n], n + p + 1, U);
+    for (int j = 1; j <= n - p; ++j) {
+        U[p + j] = (j * (u[n] - u[0])) / (n - p + 1) + u[0];
+    }
+}
+
+// Mean of u[lo..lo+cnt-1], summed left to right from 0.
+static double mean_of(const double* u, int lo, int cnt) {
+    double s = 0.0;
+    for (int i = lo; i < lo + cnt; ++i) s += u[i];
+    return s / cnt;
+}
+
+void AveragingAlg1(int n, const double* u, int p, double* U) {
+    clamp_ends(p, u[0], u[n], n + p + 1, U);
+    for (int j = 1; j <= n - p; ++j) U[p + j] = mean_of(u, j, p);
+}
+
+void AveragingAlg2(int n, const double* u, int p, double* U) {
+    clamp_ends(p, u[0], u[n], n + p + 3, U);
+    for (int i = 0; i <= n - p + 1; ++i) U[p + 1 + i] = mean_of(u, i, p);
+}
+
+void AveragingAlg3(int n, const double* u, int p, int k, int l, double* U) {
+    clamp_ends(p, u[0], u[n], n + k + l + p + 1, U);
+    int j = p + 1;
+    for (int i = 1 - k; i <= n + l - p; ++i) {
+        const int lo = std::max(0, i);
+        const int hi = std::min(n, i + p - 1);
+        U[j++] = mean_of(u, lo, hi - lo + 1);
+    }
+}
+
+void KnotEvalL2Approx(int m, const double* u, int p, int n, double* U) {
+    clamp_ends(p, u[0], u[m], n + p + 1, U);
+    if (n - p < 1) return;
+    const double d = static_cast<double>(m + 1) / (n - p + 1);
+    for (int j = 1; j <= n - p; ++j) {
+        const double c = j * d;
+        const int i = static_cast<int>(c);
+        const double alpha = c - i;
+        U[p + j] = alpha * u[i] + (1.0 - alpha) * u[i - 1];
+    }
+}
+
+void AveragingCpts(int n, int p, const double* U, double* C, int& info) {
+    info = 0;
+    if (p < 0) { info = -2; return; }
+    if (n < p) { info = -1; return; }
+    if (ValidKnotVector(n, p, U)) { info = -3; return; }
+    for (int i = 0; i <= n; ++i) {
+        double s = 0.0;
+        for (int j = i + 1; j <= i + p; ++j) s += U[j];
+        C[i] = s / p;
+    }
+}
+
+int FindSpan(int n, int p, double u, const double* U) {
+    if (keq(u, U[n + 1])) return n;
+    int low = p, high = n + 1, mid = (low + high) / 2;
+    for (;;) {
+        const bool below = u < U[mid] - ktol(u, U[mid]);
+        const bool above = u > U[mid + 1] - ktol(u, U[mid + 1]);
+        if (!below && !above) return mid;
+        // With one span left the search cannot narrow any further: u lies
+        // outside the domain, and mid is the nearest end span.
+        if (high - low <= 1) return mid;
+        if (below)
+            high = mid;
+        else
+            low = mid;
+        mid = (low + high) / 2;
+    }
+}
+
+int FindSpanFrom(int n, int p, double u, const double* U, int hint) {
+    if (keq(u, U[n + 1])) return n;
+    // A span is taken from the hint only when it is the one span that
+    // FindSpan's test admits, so both searches agree exactly.
+    const int stop = std::min(n, hint + 4);
+    for (int i = std::max(hint, p); i <= stop; ++i) {
+        const double lo = U[i] - ktol(u, U[i]);
+        if (i == p ? u < lo : !(u > lo)) break;
+        if (u < U[i + 1] - ktol(u, U[i + 1])) return i;
+    }
+    return FindSpan(n, p, u, U);
+}
+
+void FindSpanMult(int n, int p, double u, const double* U, int& span, int& mult) {
+    span = FindSpan(n, p, u, U);
+    mult = 0;
+    while (span - mult >= 0 && keq(U[span - mult], u)) ++mult;
+}
+
+void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh) {
+    for (int k = 0; k <= p + 1; ++k) {
+        Uh[k] = U[0];
+        Uh[mh - p - 1 + k] = U[m];
+    }
+    int i = p + 1;
+    bool flag = false;
+    for (int j = p + 2; j <= mh - p - 2; ++j) {
+        // A wrong mh gives a wrong vector, but never a read past U[m].
+        if (i + 1 > m) break;
+        Uh[j] = U[i];
+        if (keq(U[i + 1], U[i]) || flag) {
+            ++i;
+            flag = false;
+        } else {
+            flag = true;
+        }
+    }
+}
+
+int BinomialCoeff(unsigned a, unsigned b) {
+    constexpr unsigned STACK = 64;
+    // Unsigned arithmetic: wraps like the 32-bit int row instead of overflowing.
+    unsigned small[STACK];
+    unsigned* row = b + 1 <= STACK ? small : new (std::nothrow) unsigned[b + 1];
+    if (!row) return 0;
+    std::fill(row, row + b + 1, 0u);
+    row[0] = 1;
+    for (unsigned i = 1; i <= a; ++i) {
+        for (unsigned j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
+    }
+    const int r = static_cast<int>(row[b]);
+    if (row != small) delete[] row;
+    return r;
+}
+
+}  // namespace cardo

@@ -1,0 +1,33 @@
+// Kernel status values turned into Python exceptions.
+#include "arcus/arcus.hpp"
+
+namespace arcus {
+
+bool check_info(int info) {
+    if (info == 0 || info >= 7) return true;
+    if (info < 0) {
+        PyErr_Format(PyExc_ValueError, "the algorithm failed with 'info' value: %d", info);
+        return false;
+    }
+    switch (info) {
+    case 1: PyErr_SetString(PyExc_MemoryError, "memory allocation failed"); break;
+    case 2: PyErr_SetString(PyExc_ZeroDivisionError, "float division by zero"); break;
+    case 3: PyErr_SetNone(PyExc_NotImplementedError); break;
+    case 4: PyErr_SetString(PyExc_Exception, "exceeded max iterations"); break;
+    case 5: PyErr_SetString(PyExc_IndexError, "out of range"); break;
+    default: PyErr_SetString(PyExc_Exception, "error"); break;
+    }
+    return false;
+}
+
+bool need_nonneg(const char* fname, const char* argname, int v) {
+    if (v >= 0) return true;
+    return pv::fail(PyExc_ValueError, "%s(): '%s' must be >= 0, got %d", fname, argname, v);
+}
+
+bool knots_cover(const char* fname, const char* argname, DArr U, int n, int p) {
+    if (p < 0 || n < p) return true;
+    return pv::need_len(fname, argname, U.len, static_cast<Py_ssize_t>(n) + p + 2);
+}
+
+}  // namespace arcus

@@ -1,0 +1,302 @@
+#include "common/pyhelp.hpp"
+
+#include <climits>
+#include <cstdarg>
+#include <cstring>
+#include <deque>
+
+namespace pv {
+
+// ---------------------------------------------------------------- errors
+
+PyObject* raise(PyObject* type, const char* fmt, ...) {
+    va_list va;
+    va_start(va, fmt);
+    PyErr_FormatV(type, fmt, va);
+    va_end(va);
+    return nullptr;
+}
+
+bool fail(PyObject* type, const char* fmt, ...) {
+    va_list va;
+    va_start(va, fmt);
+    PyErr_FormatV(type, fmt, va);
+    va_end(va);
+    return false;
+}
+
+bool fail_assert(const char* msg) {
+    if (msg)
+        PyErr_SetString(PyExc_AssertionError, msg);
+    else
+        PyErr_SetNone(PyExc_AssertionError);
+    return false;
+}
+
+bool fail_memory() {
+    PyErr_SetString(PyExc_MemoryError, "memory allocation failed");
+    return false;
+}
+
+bool assertions_off() {
+    // The optimisation level is fixed when the interpreter starts.
+    static int level = -1;
+    if (level < 0) {
+        level = 0;
+        PyObject* flags = PySys_GetObject("flags");  // borrowed
+        if (flags) {
+            Ref opt(PyObject_GetAttrString(flags, "optimize"));
+            if (opt) level = PyObject_IsTrue(opt.get()) > 0 ? 1 : 0;
+        }
+        PyErr_Clear();
+    }
+    return level > 0;
+}
+
+bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need) {
+    if (have >= need) return true;
+    return fail(PyExc_ValueError, "%s(): array '%s' needs at least %zd elements, got %zd", fname,
+                argname, need, have);
+}
+
+bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
+                Py_ssize_t cols) {
+    if (a.rows >= rows && a.cols >= cols) return true;
+    return fail(PyExc_ValueError,
+                "%s(): array '%s' needs a shape of at least (%zd, %zd), got (%zd, %zd)", fname,
+                argname, rows, cols, a.rows, a.cols);
+}
+
+// ---------------------------------------------------------------- conversion
+
+bool to_int(PyObject* o, int& out) {
+    long v;
+    if (PyLong_Check(o)) {
+        v = PyLong_AsLong(o);
+    } else {
+        PyNumberMethods* nb = Py_TYPE(o)->tp_as_number;
+        if (!nb || !nb->nb_int) {
+            return fail(PyExc_TypeError, "an integer is required, not '%.200s'", Py_TYPE(o)->tp_name);
+        }
+        Ref r(nb->nb_int(o));
+        if (!r) return false;
+        if (!PyLong_Check(r.get())) {
+            return fail(PyExc_TypeError, "__int__ returned non-int (type %.200s)",
+                        Py_TYPE(r.get())->tp_name);
+        }
+        v = PyLong_AsLong(r.get());
+    }
+    if (v == -1 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+        }
+        return false;
+    }
+    if (v < INT_MIN || v > INT_MAX) {
+        return fail(PyExc_OverflowError, "value too large to convert to int");
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool to_double(PyObject* o, double& out) {
+    if (PyFloat_CheckExact(o)) {
+        out = PyFloat_AS_DOUBLE(o);
+        return true;
+    }
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool to_dy(PyObject* o, double out[2]) {
+    if (!PyTuple_Check(o) || PyTuple_GET_SIZE(o) != 2) {
+        return fail(PyExc_TypeError, "Expected %.16s of size %d, got %.200s", "a tuple", 2,
+                    Py_TYPE(o)->tp_name);
+    }
+    double a, b;
+    if (!to_double(PyTuple_GET_ITEM(o, 0), a) || !to_double(PyTuple_GET_ITEM(o, 1), b)) return false;
+    out[0] = a;
+    out[1] = b;
+    return true;
+}
+
+static bool is_float64_format(const char* f) {
+    if (!f) return false;  // buffers without a format are unsigned bytes
+    if (f[0] == '@' || f[0] == '=') ++f;
+#if PY_LITTLE_ENDIAN
+    else if (f[0] == '<') ++f;
+#else
+    else if (f[0] == '>' || f[0] == '!') ++f;
+#endif
+    return f[0] == 'd' && f[1] == '\0';
+}
+
+bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname) {
+    if (o == Py_None) {
+        return fail(PyExc_TypeError, "%s() argument '%s' must be a float64 array, not None", fname,
+                    argname);
+    }
+    if (!PyObject_CheckBuffer(o)) {
+        return fail(PyExc_TypeError,
+                    "%s() argument '%s' must be a float64 array (an object with the buffer "
+                    "interface), not '%.200s'",
+                    fname, argname, Py_TYPE(o)->tp_name);
+    }
+    if (PyObject_GetBuffer(o, &view_, PyBUF_RECORDS_RO) < 0) return false;
+    held_ = true;
+    const char* why = nullptr;
+    if (!is_float64_format(view_.format) || view_.itemsize != 8) {
+        PyErr_Format(PyExc_ValueError,
+                     "%s() argument '%s': buffer dtype mismatch, expected 'double' but got '%s'",
+                     fname, argname, view_.format ? view_.format : "B");
+        return false;
+    }
+    if (view_.ndim != ndim) {
+        PyErr_Format(PyExc_ValueError,
+                     "%s() argument '%s': buffer has wrong number of dimensions (expected %d, got %d)",
+                     fname, argname, ndim, view_.ndim);
+        return false;
+    }
+    for (int d = 0; d < ndim; ++d) {
+        // Indices are 32-bit ints in the kernel.
+        if (view_.shape[d] > MAX_DIM) {
+            PyErr_Format(PyExc_ValueError, "%s() argument '%s': array too large (%zd elements)",
+                         fname, argname, view_.shape[d]);
+            return false;
+        }
+    }
+    if (!PyBuffer_IsContiguous(&view_, 'C')) {
+        why = "is not C-contiguous";
+    } else if (view_.readonly) {
+        why = "is read-only";
+    }
+    if (why) {
+        PyErr_Format(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- parsing
+
+static bool arg_count_error(const char* fname, bool exact, Py_ssize_t nmin, Py_ssize_t nmax,
+                            Py_ssize_t given) {
+    const char* more_or_less;
+    Py_ssize_t expected;
+    if (given < nmin) {
+        expected = nmin;
+        more_or_less = "at least";
+    } else {
+        expected = nmax;
+        more_or_less = "at most";
+    }
+    if (exact) more_or_less = "exactly";
+    return fail(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", fname,
+                more_or_less, expected, (expected == 1) ? "" : "s", given);
+}
+
+bool parse_args(const char* const* names, int nreq, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames, PyObject** out) {
+    const char* fname = names[0];
+    const char* const* params = names + 1;
+    int nmax = 0;
+    while (params[nmax]) ++nmax;
+    const bool exact = (nreq == nmax);
+    if (nargs > nmax) return arg_count_error(fname, exact, nreq, nmax, nargs);
+    Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (nkw == 0 && nargs >= nreq) {
+        for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+        for (Py_ssize_t i = nargs; i < nmax; ++i) out[i] = nullptr;
+        return true;
+    }
+    for (int i = 0; i < nmax; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    // Keyword arguments are matched by name; the first required parameter still
+    // missing afterwards is reported by position, like a missing positional one.
+    PyObject* unknown = nullptr;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(key)) {
+            return fail(PyExc_TypeError, "%s() keywords must be strings", fname);
+        }
+        int idx = -1;
+        for (int i = 0; i < nmax; ++i) {
+            if (PyUnicode_CompareWithASCIIString(key, params[i]) == 0) {
+                idx = i;
+                break;
+            }
+        }
+        if (idx < 0) {
+            if (!unknown) unknown = key;
+            continue;
+        }
+        if (idx < nargs || out[idx]) {
+            return fail(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", fname,
+                        key);
+        }
+        out[idx] = args[nargs + k];
+    }
+    for (int i = 0; i < nreq; ++i) {
+        if (!out[i]) return arg_count_error(fname, exact, nreq, nmax, i);
+    }
+    if (unknown) {
+        return fail(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fname, unknown);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- C entry tables
+
+bool publish_capi(PyObject* module, const CEntry* const* entries, Py_ssize_t count) {
+    // Capsule names must outlive the capsules; the tables live as long as the process.
+    static std::deque<std::string> names;
+    Ref d(PyDict_New());
+    if (!d) return false;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        const CEntry& e = *entries[i];
+        names.push_back(e.sig());
+        Ref cap(PyCapsule_New(reinterpret_cast<void*>(e.fn), names.back().c_str(), nullptr));
+        if (!cap || PyDict_SetItemString(d.get(), e.name, cap.get()) < 0) return false;
+    }
+    return PyModule_AddObject(module, "__pyx_capi__", d.get()) == 0 ? (d.release(), true) : false;
+}
+
+bool bind_capi(PyObject* module, const char* name, const std::string& sig, void (**fn)(void)) {
+    const char* modname = PyModule_GetName(module);
+    if (!modname) return false;
+    Ref d(PyObject_GetAttrString(module, "__pyx_capi__"));
+    if (!d) return false;
+    PyObject* cap = PyDict_GetItemString(d.get(), name);  // borrowed
+    if (!cap) {
+        return fail(PyExc_ImportError, "%.200s does not export expected C function %.200s", modname,
+                    name);
+    }
+    const char* have = PyCapsule_GetName(cap);
+    if (!have || sig != have) {
+        PyErr_Clear();
+        return fail(PyExc_TypeError,
+                    "C function %.200s.%.200s has wrong signature (expected %.500s, got %.500s)",
+                    modname, name, sig.c_str(), have ? have : "?");
+    }
+    void* p = PyCapsule_GetPointer(cap, have);
+    if (!p) return false;
+    *fn = reinterpret_cast<void (*)(void)>(p);
+    return true;
+}
+
+void* capsule_pointer(const char* module_name, const char* name) {
+    Ref mod(PyImport_ImportModule(module_name));
+    if (!mod) return nullptr;
+    Ref d(PyObject_GetAttrString(mod.get(), "__pyx_capi__"));
+    if (!d) return nullptr;
+    PyObject* cap = PyDict_GetItemString(d.get(), name);  // borrowed
+    if (!cap) {
+        PyErr_Format(PyExc_ImportError, "%.200s does not export expected C function %.200s",
+                     module_name, name);
+        return nullptr;
+    }
+    return PyCapsule_GetPointer(cap, PyCapsule_GetName(cap));
+}
+
+}  // namespace pv

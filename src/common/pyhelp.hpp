@@ -1,0 +1,331 @@
+// Shared helper layer over the CPython C API used by both extension modules:
+// owned references, fast-call argument parsing, double-array views over the
+// buffer protocol, error helpers and the C entry tables (publish / bind).
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstddef>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace pv {
+
+// ---------------------------------------------------------------- references
+
+// Owned (strong) reference; releases it when it goes out of scope.
+class Ref {
+public:
+    Ref() noexcept : p_(nullptr) {}
+    explicit Ref(PyObject* owned) noexcept : p_(owned) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) { Py_XDECREF(p_); p_ = o.p_; o.p_ = nullptr; }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+    static Ref borrow(PyObject* b) { Py_XINCREF(b); return Ref(b); }
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { PyObject* r = p_; p_ = nullptr; return r; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset(PyObject* owned = nullptr) noexcept { Py_XDECREF(p_); p_ = owned; }
+private:
+    PyObject* p_;
+};
+
+// Releases the interpreter lock for the lifetime of the object.
+class NoGil {
+public:
+    NoGil() : st_(PyEval_SaveThread()) {}
+    ~NoGil() { PyEval_RestoreThread(st_); }
+    NoGil(const NoGil&) = delete;
+    NoGil& operator=(const NoGil&) = delete;
+private:
+    PyThreadState* st_;
+};
+
+// ---------------------------------------------------------------- C-level value types
+
+// One-dimensional double array shared with its owner (never copied).
+struct DArr {
+    double* data;
+    Py_ssize_t len;
+};
+
+// Two-dimensional row-major double array.
+struct DArr2 {
+    double* data;
+    Py_ssize_t rows;
+    Py_ssize_t cols;
+};
+
+// Optional-argument blocks of the C entries: `n` counts the optional
+// arguments given (0 or 1); with 0 the module default applies.
+struct OptDy {
+    int n;
+    double dy[2];
+};
+struct OptTol {
+    int n;
+    double tol;
+};
+
+// Pair of ints returned by C entries (span first for findspanmult).
+struct IPair {
+    int first;
+    int second;
+};
+
+// ---------------------------------------------------------------- errors
+
+// Sets an exception and returns nullptr / false, for one-line error exits.
+PyObject* raise(PyObject* type, const char* fmt, ...);
+bool fail(PyObject* type, const char* fmt, ...);
+// AssertionError with `msg` (no message when msg is null).
+bool fail_assert(const char* msg);
+// MemoryError "memory allocation failed".
+bool fail_memory();
+// True when the interpreter runs with optimisation (-O): assertion checks
+// of the library's own algorithms are then skipped.
+bool assertions_off();
+// Rejects an array shorter than `need` elements (ValueError naming it).
+bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need);
+// The same for the rows and columns of a 2-D array.
+bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
+                Py_ssize_t cols);
+
+// ---------------------------------------------------------------- argument conversion
+
+// int: Python int or any object with __int__ (floats truncate toward zero);
+// OverflowError outside the 32-bit range.
+bool to_int(PyObject* o, int& out);
+// double: float, int or any object with __float__.
+bool to_double(PyObject* o, double& out);
+// dy: a tuple of exactly two numbers.
+bool to_dy(PyObject* o, double out[2]);
+
+// Largest extent of one array dimension (kernel indices are 32-bit ints).
+constexpr Py_ssize_t MAX_DIM = Py_ssize_t(1) << 30;
+
+// A buffer view held for the duration of a call.
+class Buf {
+public:
+    Buf() noexcept : held_(false) {}
+    ~Buf() { if (held_) PyBuffer_Release(&view_); }
+    Buf(const Buf&) = delete;
+    Buf& operator=(const Buf&) = delete;
+    // Takes a writable, C-contiguous float64 buffer with `ndim` dimensions.
+    bool acquire(PyObject* o, int ndim, const char* fname, const char* argname);
+    DArr arr() const { return DArr{static_cast<double*>(view_.buf), view_.shape[0]}; }
+    DArr2 arr2() const {
+        return DArr2{static_cast<double*>(view_.buf), view_.shape[0], view_.shape[1]};
+    }
+private:
+    Py_buffer view_;
+    bool held_;
+};
+
+// ---------------------------------------------------------------- argument parsing
+
+// Argument names: names[0] is the function name, then the parameter names,
+// terminated by nullptr. The first `nreq` parameters are required.
+// `out` receives borrowed references (nullptr for an absent optional one).
+bool parse_args(const char* const* names, int nreq, PyObject* const* args, Py_ssize_t nargs,
+                PyObject* kwnames, PyObject** out);
+
+// Converters from Python objects to the parameter types of C entries.
+template <typename T>
+struct Arg;
+
+template <>
+struct Arg<int> {
+    int v = 0;
+    static constexpr bool optional = false;
+    bool load(PyObject* o, const char*, const char*) { return to_int(o, v); }
+    int get() const { return v; }
+};
+
+template <>
+struct Arg<double> {
+    double v = 0.0;
+    static constexpr bool optional = false;
+    bool load(PyObject* o, const char*, const char*) { return to_double(o, v); }
+    double get() const { return v; }
+};
+
+template <>
+struct Arg<DArr> {
+    Buf b;
+    static constexpr bool optional = false;
+    bool load(PyObject* o, const char* f, const char* a) { return b.acquire(o, 1, f, a); }
+    DArr get() const { return b.arr(); }
+};
+
+template <>
+struct Arg<DArr2> {
+    Buf b;
+    static constexpr bool optional = false;
+    bool load(PyObject* o, const char* f, const char* a) { return b.acquire(o, 2, f, a); }
+    DArr2 get() const { return b.arr2(); }
+};
+
+template <>
+struct Arg<const OptDy*> {
+    OptDy v{0, {0.0, 0.0}};
+    static constexpr bool optional = true;
+    bool load(PyObject* o, const char*, const char*) {
+        if (!o) return true;
+        v.n = 1;
+        return to_dy(o, v.dy);
+    }
+    const OptDy* get() const { return &v; }
+};
+
+template <>
+struct Arg<const OptTol*> {
+    OptTol v{0, 0.0};
+    static constexpr bool optional = true;
+    bool load(PyObject* o, const char*, const char*) {
+        if (!o) return true;
+        v.n = 1;
+        return to_double(o, v.tol);
+    }
+    const OptTol* get() const { return &v; }
+};
+
+// Converters of C results to Python objects.
+inline PyObject* result(int v) { return PyLong_FromLong(v); }
+inline PyObject* result(double v) { return PyFloat_FromDouble(v); }
+inline PyObject* result(IPair v) { return Py_BuildValue("(ii)", v.first, v.second); }
+inline PyObject* result(PyObject* v) { return v; }  // new reference or nullptr
+
+// Result policy that turns a C int into a Python bool.
+struct AsBool {
+    static PyObject* make(int v) { return PyBool_FromLong(v); }
+};
+struct AsDefault {
+    template <typename R>
+    static PyObject* make(R v) { return result(v); }
+};
+
+namespace detail {
+
+template <typename Sig>
+struct FnTraits;
+template <typename R, typename... A>
+struct FnTraits<R (*)(A...)> {
+    using ret = R;
+    using args = std::tuple<Arg<A>...>;
+    static constexpr int nparams = sizeof...(A);
+    static constexpr int nreq = (0 + ... + (Arg<A>::optional ? 0 : 1));
+};
+
+template <typename Tuple, std::size_t... I>
+bool load_all(Tuple& t, PyObject** objs, const char* const* names, std::index_sequence<I...>) {
+    return (... && std::get<I>(t).load(objs[I], names[0], names[I + 1]));
+}
+
+template <auto F, typename Tuple, std::size_t... I>
+auto call_with(Tuple& t, std::index_sequence<I...>) {
+    return F(std::get<I>(t).get()...);
+}
+
+}  // namespace detail
+
+// Generic fast-call wrapper: parses the arguments by position or keyword,
+// converts them, calls the C entry F and converts its result. A C entry
+// reports an error by leaving an exception set.
+template <auto F, const char* const* Names, typename Policy = AsDefault>
+PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    using T = detail::FnTraits<decltype(F)>;
+    constexpr int np = T::nparams;
+    PyObject* objs[np > 0 ? np : 1];
+    if (!parse_args(Names, T::nreq, args, nargs, kwnames, objs)) return nullptr;
+    typename T::args conv;
+    auto seq = std::make_index_sequence<np>{};
+    if (!detail::load_all(conv, objs, Names, seq)) return nullptr;
+    if constexpr (std::is_void_v<typename T::ret>) {
+        detail::call_with<F>(conv, seq);
+        if (PyErr_Occurred()) return nullptr;
+        Py_RETURN_NONE;
+    } else if constexpr (std::is_same_v<typename T::ret, PyObject*>) {
+        return detail::call_with<F>(conv, seq);
+    } else {
+        auto r = detail::call_with<F>(conv, seq);
+        if (PyErr_Occurred()) return nullptr;
+        return Policy::make(r);
+    }
+}
+
+#define PV_FASTCALL_CAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
+
+// ---------------------------------------------------------------- C entry tables
+
+// Signature text of a C entry, derived from its C++ type.
+template <typename T>
+struct TypeText;
+template <> struct TypeText<void> { static constexpr const char* s = "void"; };
+template <> struct TypeText<int> { static constexpr const char* s = "int"; };
+template <> struct TypeText<unsigned> { static constexpr const char* s = "unsigned int"; };
+template <> struct TypeText<double> { static constexpr const char* s = "double"; };
+template <> struct TypeText<DArr> { static constexpr const char* s = "darray"; };
+template <> struct TypeText<DArr2> { static constexpr const char* s = "darray2d"; };
+template <> struct TypeText<const OptDy*> { static constexpr const char* s = "struct opt_dy *"; };
+template <> struct TypeText<const OptTol*> { static constexpr const char* s = "struct opt_tol *"; };
+template <> struct TypeText<IPair> { static constexpr const char* s = "ipair"; };
+template <> struct TypeText<PyObject*> { static constexpr const char* s = "PyObject *"; };
+
+template <typename Sig>
+struct SigText;
+template <typename R, typename... A>
+struct SigText<R (*)(A...)> {
+    static std::string make() {
+        std::string s = TypeText<R>::s;
+        s += " (";
+        const char* parts[] = {TypeText<A>::s..., nullptr};
+        for (int i = 0; parts[i]; ++i) {
+            if (i) s += ", ";
+            s += parts[i];
+        }
+        s += ")";
+        return s;
+    }
+};
+
+struct CEntry {
+    const char* name;
+    void (*fn)(void);
+    std::string (*sig)();
+};
+
+template <auto F>
+inline CEntry centry(const char* name) {
+    return CEntry{name, reinterpret_cast<void (*)(void)>(F), &SigText<decltype(F)>::make};
+}
+
+// Publishes the entries as the module attribute `__pyx_capi__`: a dict from
+// entry name to a capsule named by the entry's signature text.
+bool publish_capi(PyObject* module, const CEntry* const* entries, Py_ssize_t count);
+
+// Looks up `name` in the `__pyx_capi__` of `module` and checks the signature
+// (ImportError when missing, TypeError when it differs).
+bool bind_capi(PyObject* module, const char* name, const std::string& sig, void (**fn)(void));
+
+template <typename Fp>
+bool bind_entry(PyObject* module, const char* name, Fp& fn) {
+    void (*raw)(void) = nullptr;
+    if (!bind_capi(module, name, SigText<Fp>::make(), &raw)) return false;
+    fn = reinterpret_cast<Fp>(raw);
+    return true;
+}
+
+// Pointer held by the capsule `name` of another module's `__pyx_capi__`
+// (LAPACK/BLAS routines); ImportError when it is missing.
+void* capsule_pointer(const char* module_name, const char* name);
+
+}  // namespace pv
