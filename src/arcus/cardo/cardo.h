@@ -71,4 +71,8 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
 
 // ------------------------------------------------------------ interpolation
 
+// ------------------------------------------------------------ least-squares approximation
+
+// ------------------------------------------------------------ curve algebra
+
 }  // namespace cardo
