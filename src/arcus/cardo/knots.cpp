@@ -7,16 +7,19 @@
 namespace cardo {
 
 int ValidKnotVector(int n, int p, const double* U) {
+    // Every evaluation validates its knot vector, so the common cases take a
+    // shortcut: equal knots are equal within any tolerance, and a knot not
+    // below its predecessor cannot be below it beyond the tolerance.
     for (int i = 1; i <= p; ++i) {
-        if (!keq(U[i], U[0])) return 1;
+        if (U[i] != U[0] && !keq(U[i], U[0])) return 1;
     }
     for (int i = p + 1; i <= n + 1; ++i) {
-        if (U[i] < U[i - 1] - ktol(U[i], U[i - 1])) return 1;
+        if (!(U[i] >= U[i - 1]) && U[i] < U[i - 1] - ktol(U[i], U[i - 1])) return 1;
     }
     const int m = n + p + 1;
     if (m > n + 1) {
         for (int j = n + 1; j <= m - 1; ++j) {
-            if (!keq(U[j], U[m])) return 1;
+            if (U[j] != U[m] && !keq(U[j], U[m])) return 1;
         }
     }
     return 0;
@@ -89,6 +92,9 @@ void AveragingCpts(int n, int p, const double* U, double* C, int& info) {
 }
 
 int FindSpan(int n, int p, double u, const double* U) {
+    // An infinite u would be "equal" to every knot under the relative
+    // tolerance; it lies beyond an end of the domain.
+    if (std::isinf(u)) return u < 0 ? p : n;
     if (keq(u, U[n + 1])) return n;
     int low = p, high = n + 1, mid = (low + high) / 2;
     for (;;) {
@@ -107,13 +113,17 @@ int FindSpan(int n, int p, double u, const double* U) {
 }
 
 int FindSpanFrom(int n, int p, double u, const double* U, int hint) {
-    if (keq(u, U[n + 1])) return n;
     // A span is taken from the hint only when it is the one span that
-    // FindSpan's test admits, so both searches agree exactly.
+    // FindSpan's test admits, so both searches agree exactly. A u at or above
+    // U[i] passes the tolerant lower test at once (the tolerance is positive);
+    // a u below U[i+1] - tol is below U[n+1] - tol too, so it is not the
+    // right end.
     const int stop = std::min(n, hint + 4);
     for (int i = std::max(hint, p); i <= stop; ++i) {
-        const double lo = U[i] - ktol(u, U[i]);
-        if (i == p ? u < lo : !(u > lo)) break;
+        if (!(u >= U[i])) {
+            const double lo = U[i] - ktol(u, U[i]);
+            if (i == p ? !(u >= lo) : !(u > lo)) break;
+        }
         if (u < U[i + 1] - ktol(u, U[i + 1])) return i;
     }
     return FindSpan(n, p, u, U);
