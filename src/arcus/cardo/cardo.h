@@ -71,6 +71,13 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
 
 // ------------------------------------------------------------ interpolation
 
+// Cubic C2 interpolation with end slopes (The NURBS Book A9.2): Q[0..n] the
+// data ordinates, U the cubic knot vector of n + 7 knots whose interior knots
+// are the interior abscissae, P[0], P[1], P[n+1], P[n+2] already set; fills
+// P[2..n]. info: -1 n <= 2, -3 invalid U, 1 allocation failure, 2 a zero
+// pivot (coincident interior knots).
+void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& info);
+
 // ------------------------------------------------------------ least-squares approximation
 
 // ------------------------------------------------------------ curve algebra
