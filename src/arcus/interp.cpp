@@ -1,10 +1,474 @@
-// Placeholder: the functions of this family are not built yet.
+// Interpolation: global interpolation through point data (plain, with end
+// slopes, with arbitrary end derivatives) over a banded collocation matrix
+// solved by LAPACK dgbsv, and cubic C2 interpolation with end slopes.
 #include "arcus/arcus.hpp"
+#include "arcus/cardo/cardo.h"
+#include "arcus/lapack.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <string>
+
+namespace arcus {
 
 namespace {
 
-const PyMethodDef METHODS[] = {ARCUS_METHODS_END};
-const pv::CEntry ENTRIES[] = {ARCUS_ENTRIES_END};
+const char LAPACK_FAILED[] = "'dgesv' LAPACK function failed with 'info' value: %d";
+
+// An argument check of the algorithm: AssertionError with `msg` when `cond`
+// fails, unless the interpreter runs with optimisation.
+bool check(bool cond, const char* msg) {
+    return cond || pv::assertions_off() || pv::fail_assert(msg);
+}
+
+// The degree that the band storage and the end rows need.
+bool degree_at_least(const char* fname, int p, int least) {
+    if (p >= least) return true;
+    return pv::fail(PyExc_ValueError, "%s(): 'p' must be >= %d, got %d", fname, least, p);
+}
+
+bool enough_points(const char* fname, int p, Py_ssize_t have, Py_ssize_t need) {
+    if (have >= need) return true;
+    return pv::fail(PyExc_ValueError,
+                    "%s(): %zd data points are too few for degree %d (at least %zd needed)", fname,
+                    have, p, need);
+}
+
+// An array whose length is fixed by the others: too short is rejected by
+// need_len, too long is inconsistent as well.
+bool exact_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need) {
+    if (!pv::need_len(fname, argname, have, need)) return false;
+    if (have == need) return true;
+    return pv::fail(PyExc_ValueError, "%s(): array '%s' must have exactly %zd elements, got %zd",
+                    fname, argname, need, have);
+}
+
+std::string num(double x) {
+    char* s = PyOS_double_to_string(x, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (!s) {
+        PyErr_Clear();
+        return "?";
+    }
+    std::string r(s);
+    PyMem_Free(s);
+    return r;
+}
+
+// The inner abscissae go through the span search: they must lie in the knot
+// domain [U[p], U[nP+1]] (within the knot tolerance).
+bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
+    const double lo = U.data[p], hi_ = U.data[nP + 1];
+    for (Py_ssize_t i = 1; i + 1 < xp.len; ++i) {
+        const double x = xp.data[i];
+        if (!(x >= lo - cardo::ktol(x, lo) && x <= hi_ + cardo::ktol(x, hi_))) {
+            return pv::fail(PyExc_ValueError, "%s(): xp[%zd] = %s lies outside the knot domain [%s, %s]",
+                            fname, i, num(x).c_str(), num(lo).c_str(), num(hi_).c_str());
+        }
+    }
+    return true;
+}
+
+// A square matrix in LAPACK general band storage with kl = ku = p - 1. An
+// entry that falls outside the band is not stored; a non-zero one there is
+// recorded (the knot vector does not fit the data) and stops the filling.
+struct Band {
+    double* ab;
+    int ldab;
+    int kl;
+    int ku;
+    int bad_row = -1;
+    int bad_col = -1;
+
+    bool put(int i, int j, double v) {
+        const int d = i - j;
+        if (d > kl || -d > ku) {
+            if (v == 0.0) return true;
+            if (bad_row < 0) {
+                bad_row = i;
+                bad_col = j;
+            }
+            return false;
+        }
+        ab[(kl + ku + d) + static_cast<std::size_t>(j) * ldab] = v;
+        return true;
+    }
+    bool ok() const { return bad_row < 0; }
+};
+
+bool band_error(const char* fname, const Band& b) {
+    return pv::fail(PyExc_ValueError,
+                    "%s(): the knot vector U does not fit the data: row %d of the collocation "
+                    "matrix has a non-zero entry in column %d, outside its band of %d diagonals "
+                    "on each side (p - 1)",
+                    fname, b.bad_row, b.bad_col, b.kl);
+}
+
+// Work storage of BasisFuns: left, right and N, p + 1 each.
+struct BasisWork {
+    Work<double> w;
+    int p;
+    explicit BasisWork(int p_) : w(3 * (Py_ssize_t(p_) + 1)), p(p_) {}
+    double* left() const { return w.data(); }
+    double* right() const { return w.data() + p + 1; }
+    double* N() const { return w.data() + 2 * (p + 1); }
+};
+
+// Collocation row `row` at the abscissa u: the p + 1 basis functions of its span.
+bool put_basis_row(Band& b, int row, int nP, int p, double u, const double* U,
+                   const BasisWork& bw) {
+    const int span = cardo::FindSpan(nP, p, u, U);
+    cardo::BasisFuns(span, u, p, U, bw.left(), bw.right(), bw.N());
+    for (int j = 0; j <= p; ++j) {
+        if (!b.put(row, span - p + j, bw.N()[j])) return false;
+    }
+    return true;
+}
+
+// Solves the band system of size N in place in B; the LAPACK status.
+int solve_band(Band& b, int N, int* ipiv, double* B) {
+    int n = N, kl = b.kl, ku = b.ku, nrhs = 1, ldab = b.ldab, ldb = N, info = 0;
+    lapack::dgbsv(&n, &kl, &ku, &nrhs, b.ab, &ldab, ipiv, B, &ldb, &info);
+    return info;
+}
+
+// The band matrix of a system of size N and degree p, zeroed, with its pivots.
+struct BandSystem {
+    int N;
+    Py_ssize_t ldab;
+    Work<double> ab;
+    Work<int> ipiv;
+    Band band;
+    BandSystem(int N_, int p)
+        : N(N_),
+          ldab(3 * Py_ssize_t(p) - 2),
+          ab(ldab <= INT_MAX ? ldab * N_ : -1),
+          ipiv(N_),
+          band{ab.data(), static_cast<int>(std::min<Py_ssize_t>(ldab, INT_MAX)), p - 1, p - 1} {}
+    bool ok() const {
+        if (ldab > INT_MAX) return pv::fail_memory();
+        return ab.ok() && ipiv.ok();
+    }
+    void zero() { std::fill(ab.data(), ab.data() + ldab * N, 0.0); }
+};
+
+// Raises the error of a finished band solve; false when one was raised.
+bool band_result(const char* fname, const Band& b, int info) {
+    if (!b.ok()) return band_error(fname, b);
+    if (info != 0) return pv::fail(PyExc_Exception, LAPACK_FAILED, info);
+    return true;
+}
+
+}  // namespace
+
+void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
+    static const char F[] = "gcsplint";
+    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !check(P.len == xp.len, "P dimension must be: len(xp)") ||
+        !check(p > 1, "p must be greater than 1")) {
+        return;
+    }
+    const Py_ssize_t n = xp.len - 1;
+    if (!degree_at_least(F, p, 1) || !enough_points(F, p, xp.len, Py_ssize_t(p) + 1) ||
+        !pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, xp.len) ||
+        !exact_len(F, "U", U.len, n + p + 2) ||
+        !inner_in_domain(F, xp, U, p, static_cast<int>(n))) {
+        return;
+    }
+    const int nn = static_cast<int>(n);
+    BandSystem sys(nn + 1, p);
+    BasisWork bw(p);
+    if (!sys.ok() || !bw.w.ok()) return;
+    Band& b = sys.band;
+    int info = 0;
+    {
+        pv::NoGil nogil;
+        sys.zero();
+        b.put(0, 0, 1.0);
+        b.put(nn, nn, 1.0);
+        for (int i = 1; i < nn; ++i) {
+            if (!put_basis_row(b, i, nn, p, xp.data[i], U.data, bw)) break;
+        }
+        if (b.ok()) {
+            std::copy(fp.data, fp.data + nn + 1, P.data);
+            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
+        }
+    }
+    band_result(F, b, info);
+}
+
+void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
+    static const char F[] = "gdsplint";
+    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2") ||
+        !check(p > 1, "p must be greater than 1")) {
+        return;
+    }
+    const Py_ssize_t n = xp.len - 1;
+    if (!degree_at_least(F, p, 2) ||
+        !enough_points(F, p, xp.len, std::max<Py_ssize_t>(2, Py_ssize_t(p) - 1)) ||
+        !pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, n + 3) ||
+        !exact_len(F, "U", U.len, n + p + 4) ||
+        !inner_in_domain(F, xp, U, p, static_cast<int>(n) + 2)) {
+        return;
+    }
+    double dy[2];
+    opt_dy(opt, dy);
+    const int nn = static_cast<int>(n), nP = nn + 2;
+    BandSystem sys(nP + 1, p);
+    BasisWork bw(p);
+    if (!sys.ok() || !bw.w.ok()) return;
+    Band& b = sys.band;
+    int info = 0;
+    {
+        pv::NoGil nogil;
+        sys.zero();
+        b.put(0, 0, 1.0);
+        b.put(1, 0, -1.0);
+        b.put(1, 1, 1.0);
+        for (int i = 1; i < nn && b.ok(); ++i) put_basis_row(b, i + 1, nP, p, xp.data[i], U.data, bw);
+        b.put(nn + 1, nn + 1, -1.0);
+        b.put(nn + 1, nn + 2, 1.0);
+        b.put(nn + 2, nn + 2, 1.0);
+        if (b.ok()) {
+            const double* u = U.data;
+            P.data[0] = fp.data[0];
+            P.data[1] = dy[0] * (u[p + 1] - xp.data[0]) / p;
+            std::copy(fp.data + 1, fp.data + nn, P.data + 2);
+            P.data[nn + 1] = dy[1] * (xp.data[nn] - u[U.len - p - 2]) / p;
+            P.data[nn + 2] = fp.data[nn];
+            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
+        }
+    }
+    band_result(F, b, info);
+}
+
+void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
+    static const char F[] = "gadsplint";
+    const Py_ssize_t k = Ds.len, l = De.len, n = xp.len - 1, nP = n + k + l;
+    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !check(P.len == nP + 1, "P dimension must be: len(xp) + len(Ds) + len(De)") ||
+        !check(p >= 2, "p must be greater than 1") ||
+        !check(std::max(k, l) < p, "the maximum constrained derivative must be less than 'p'")) {
+        return;
+    }
+    if (!degree_at_least(F, p, 2)) return;
+    if (std::max(k, l) >= p) {
+        pv::fail(PyExc_ValueError,
+                 "%s(): at most p - 1 = %d derivatives can be prescribed at each end, got %zd",
+                 F, p - 1, std::max(k, l));
+        return;
+    }
+    if (!enough_points(F, p, xp.len, std::max<Py_ssize_t>(2, p + 1 - k - l)) ||
+        !pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, nP + 1) ||
+        !exact_len(F, "U", U.len, nP + p + 2) ||
+        !inner_in_domain(F, xp, U, p, static_cast<int>(nP))) {
+        return;
+    }
+    const int nn = static_cast<int>(n), kk = static_cast<int>(k), ll = static_cast<int>(l);
+    const int np_ = static_cast<int>(nP), w = p + 1;
+    BandSystem sys(np_ + 1, p);
+    BasisWork bw(p);
+    // DersBasisFuns: ndu (p+1)^2, a 2(p+1), and the table of derivatives.
+    Work<double> dw(Py_ssize_t(w) * w + 2 * Py_ssize_t(w) + (std::max(k, l) + 1) * w);
+    if (!sys.ok() || !bw.w.ok() || !dw.ok()) return;
+    double* ndu = dw.data();
+    double* a = ndu + Py_ssize_t(w) * w;
+    double* ders = a + 2 * w;
+    Band& b = sys.band;
+    int info = 0;
+    {
+        pv::NoGil nogil;
+        sys.zero();
+        b.put(0, 0, 1.0);
+        b.put(np_, np_, 1.0);
+        if (kk > 0) {
+            cardo::DersBasisFuns(p, xp.data[0], p, kk, U.data, ndu, a, bw.left(), bw.right(), ders);
+            for (int r = 1; r <= kk; ++r) {
+                for (int j = 0; j <= r; ++j) b.put(r, j, ders[r * w + j]);
+            }
+        }
+        for (int i = 1; i < nn && b.ok(); ++i) {
+            put_basis_row(b, i + kk, np_, p, xp.data[i], U.data, bw);
+        }
+        if (ll > 0 && b.ok()) {
+            cardo::DersBasisFuns(np_, xp.data[nn], p, ll, U.data, ndu, a, bw.left(), bw.right(),
+                                 ders);
+            for (int r = 1; r <= ll; ++r) {
+                for (int j = 0; j <= r; ++j) b.put(np_ - r, np_ - j, ders[r * w + p - j]);
+            }
+        }
+        if (b.ok()) {
+            P.data[0] = fp.data[0];
+            std::copy(Ds.data, Ds.data + kk, P.data + 1);
+            std::copy(fp.data + 1, fp.data + nn, P.data + kk + 1);
+            for (int r = 1; r <= ll; ++r) P.data[np_ - r] = De.data[r - 1];
+            P.data[np_] = fp.data[nn];
+            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
+        }
+    }
+    band_result(F, b, info);
+}
+
+void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
+    static const char F[] = "cdsplint";
+    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2")) {
+        return;
+    }
+    // No point at all: nothing to place the knots on (the kernel's n <= 2).
+    if (xp.len == 0) {
+        check_info(-1);
+        return;
+    }
+    const Py_ssize_t n = xp.len - 1;
+    if (!pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, n + 3) ||
+        !exact_len(F, "U", U.len, n + 7)) {
+        return;
+    }
+    double dy[2];
+    opt_dy(opt, dy);
+    const int nn = static_cast<int>(n);
+    int info = 0;
+    {
+        pv::NoGil nogil;
+        double* u = U.data;
+        double* c = P.data;
+        const double* x = xp.data;
+        std::fill(u, u + 4, x[0]);
+        if (nn > 1) std::copy(x + 1, x + nn, u + 4);
+        std::fill(u + nn + 3, u + nn + 7, x[nn]);
+        c[0] = fp.data[0];
+        c[nn + 2] = fp.data[nn];
+        c[1] = dy[0] * (u[4] - x[0]) / 3 + c[0];
+        c[nn + 1] = c[nn + 2] - dy[1] * (x[nn] - u[nn + 2]) / 3;
+        cardo::SolveTridiagonal(nn, fp.data, u, c, info);
+    }
+    check_info(info);
+}
+
+}  // namespace arcus
+
+namespace {
+
+#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+
+const char* const gcsplint_args[] = {"gcsplint", "xp", "fp", "p", "U", "P", nullptr};
+const char gcsplint_doc[] =
+    "gcsplint(xp, fp, p, U, P)\n--\n\n"
+    "Global Curve Spline Interpolation to point data\n\n"
+    "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n.\n\n"
+    "Parameters\n----------\n"
+    "xp : ndarray of float64\n    Abscissae (parameters) of the data points, increasing.\n"
+    "fp : ndarray of float64\n    Ordinates of the data points, len(xp) values.\n"
+    "p : int\n    Degree, p > 1.\n"
+    "U : ndarray of float64\n    Clamped knot vector of n + p + 2 knots (e.g. from `averaging`).\n"
+    "P : ndarray of float64\n    Output, the n + 1 control points.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "The first and last points sit at the ends of the clamped domain; every other\n"
+    "row of the collocation matrix holds the p + 1 basis functions of its span.\n"
+    "The matrix is stored in LAPACK band format with p - 1 sub- and\n"
+    "super-diagonals and solved with 'dgbsv'.\n"
+    "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
+    "len(xp)\", \"p must be greater than 1\" (not checked under python -O).\n"
+    "ValueError for fewer than p + 1 points, a U of other than n + p + 2 knots, an\n"
+    "inner abscissa outside the knot domain, or a knot vector whose collocation\n"
+    "matrix does not fit the band; Exception \"'dgesv' LAPACK function failed with\n"
+    "'info' value: ...\" when the solver fails.\n"
+    "The numeric work runs with the interpreter lock released.\n\n"
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.1.\n";
+
+const char* const gdsplint_args[] = {"gdsplint", "xp", "fp", "p", "U", "P", "dy", nullptr};
+const char gdsplint_doc[] =
+    "gdsplint(xp, fp, p, U, P, dy=(0.0, 0.0))\n--\n\n"
+    "Global curve Interpolation with end Derivatives specified\n\n"
+    "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n, with the\n"
+    "first derivative prescribed at both ends.\n\n"
+    "Parameters\n----------\n"
+    "xp : ndarray of float64\n    Abscissae of the data points, increasing (at least two).\n"
+    "fp : ndarray of float64\n    Ordinates of the data points, len(xp) values.\n"
+    "p : int\n    Degree, p > 1.\n"
+    "U : ndarray of float64\n    Clamped knot vector of n + p + 4 knots (e.g. from `averaging2`).\n"
+    "P : ndarray of float64\n    Output, the n + 3 control points.\n"
+    "dy : tuple of two floats, optional\n"
+    "    Slope at the first and at the last point; default (0.0, 0.0).\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "Rows 1 and n + 1 of the system fix P[1] - P[0] and P[n+2] - P[n+1] from the\n"
+    "slopes; the band matrix is solved with 'dgbsv'.\n"
+    "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
+    "len(xp) + 2\", \"p must be greater than 1\" (not checked under python -O).\n"
+    "ValueError for too few points, a U of other than n + p + 4 knots, an inner\n"
+    "abscissa outside the knot domain or a collocation matrix outside the band;\n"
+    "Exception \"'dgesv' LAPACK function failed with 'info' value: ...\" when the\n"
+    "solver fails. The numeric work runs with the interpreter lock released.\n\n"
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.2.\n";
+
+const char* const gadsplint_args[] = {"gadsplint", "xp", "fp", "p", "Ds", "De", "U", "P",
+                                      nullptr};
+const char gadsplint_doc[] =
+    "gadsplint(xp, fp, p, Ds, De, U, P)\n--\n\n"
+    "Global cuve Iterpolation with Arbitrary End Derivatives\n\n"
+    "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n, with k =\n"
+    "len(Ds) derivatives prescribed at the start and l = len(De) at the end.\n\n"
+    "Parameters\n----------\n"
+    "xp : ndarray of float64\n    Abscissae of the data points, increasing (at least two).\n"
+    "fp : ndarray of float64\n    Ordinates of the data points, len(xp) values.\n"
+    "p : int\n    Degree, p > 1.\n"
+    "Ds : ndarray of float64\n    Derivatives at the start: Ds[0] first, Ds[1] second, ...\n"
+    "De : ndarray of float64\n    Derivatives at the end, in the same order.\n"
+    "U : ndarray of float64\n"
+    "    Clamped knot vector of n + k + l + p + 2 knots (e.g. from `averaging3`).\n"
+    "P : ndarray of float64\n    Output, the n + k + l + 1 control points.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "Fewer than p derivatives may be prescribed at each end; they enter the system\n"
+    "as given. The band matrix is solved with 'dgbsv'.\n"
+    "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
+    "len(xp) + len(Ds) + len(De)\", \"p must be greater than 1\", \"the maximum\n"
+    "constrained derivative must be less than 'p'\" (not checked under python -O).\n"
+    "ValueError for too few points, a U of the wrong length, an inner abscissa\n"
+    "outside the knot domain or a collocation matrix outside the band; Exception\n"
+    "\"'dgesv' LAPACK function failed with 'info' value: ...\" when the solver\n"
+    "fails. The numeric work runs with the interpreter lock released.\n\n"
+    "References\n----------\n"
+    "L. Piegl, W. Tiller, Curve Interpolation with Arbitrary End Derivatives,\n"
+    "Engineering with Computers 16, 2000.\n";
+
+const char* const cdsplint_args[] = {"cdsplint", "xp", "fp", "U", "P", "dy", nullptr};
+const char cdsplint_doc[] =
+    "cdsplint(xp, fp, U, P, dy=(0.0, 0.0))\n--\n\n"
+    "Wrapper for 'SolveTridiagonal' function of cardo C-library.\n\n"
+    "Cubic C2 spline interpolation with end slopes: the interior knots are the\n"
+    "interior abscissae.\n\n"
+    "Parameters\n----------\n"
+    "xp : ndarray of float64\n    Abscissae of the data points, increasing (at least four).\n"
+    "fp : ndarray of float64\n    Ordinates of the data points, len(xp) values.\n"
+    "U : ndarray of float64\n    Output, the n + 7 knots of the cubic spline.\n"
+    "P : ndarray of float64\n    Output, the n + 3 control points.\n"
+    "dy : tuple of two floats, optional\n"
+    "    Slope at the first and at the last point; default (0.0, 0.0).\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "U and the end control points P[0], P[1], P[n+1], P[n+2] are written first;\n"
+    "the tridiagonal system for P[2..n] is solved in O(n).\n"
+    "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
+    "len(xp) + 2\" (not checked under python -O). ValueError with info -1 for\n"
+    "fewer than four points, -3 for decreasing abscissae, or for a U of other than\n"
+    "n + 7 elements; ZeroDivisionError for repeated interior abscissae.\n"
+    "The numeric work runs with the interpreter lock released.\n\n"
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.3, A9.2.\n";
+
+const PyMethodDef METHODS[] = {
+    ARCUS_METHOD(gcsplint), ARCUS_METHOD(gdsplint), ARCUS_METHOD(gadsplint),
+    ARCUS_METHOD(cdsplint), ARCUS_METHODS_END,
+};
+
+const pv::CEntry ENTRIES[] = {
+    ARCUS_ENTRY(gcsplint), ARCUS_ENTRY(gdsplint), ARCUS_ENTRY(gadsplint),
+    ARCUS_ENTRY(cdsplint), ARCUS_ENTRIES_END,
+};
 
 }  // namespace
 

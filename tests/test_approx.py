@@ -1,0 +1,195 @@
+"""Least-squares approximation (gcsplapp, gdsplapp) against numpy.linalg.lstsq and scipy."""
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import numpy as np
+import pytest
+from scipy.interpolate import BSpline, make_lsq_spline
+
+from pyvelt import arcus
+
+import cabi
+
+
+def noisy(mm=40, seed=1):
+    rng = np.random.default_rng(seed)
+    xp = np.sort(rng.uniform(0.0, 5.0, mm))
+    xp[0], xp[-1] = 0.0, 5.0
+    return xp, np.sin(xp) + 0.1 * rng.normal(size=mm)
+
+
+def lsq_knots(xp, p, ncp):
+    U = np.empty(ncp + p + 1)
+    arcus.kevalappr(xp, p, U)
+    return U
+
+
+def check_lstsq(xp, fp, U, p, P, fixed):
+    """The control points not in `fixed` solve the least-squares problem of the inner data."""
+    A = BSpline.design_matrix(xp, U, p).toarray()[1:-1]
+    free = [i for i in range(len(P)) if i not in fixed]
+    ref = np.linalg.lstsq(A[:, free], fp[1:-1] - A[:, fixed] @ P[fixed], rcond=None)[0]
+    assert P[free] == pytest.approx(ref, abs=1e-10)
+
+
+@pytest.mark.parametrize("p, ncp", [(1, 6), (1, 2), (2, 3), (3, 12), (5, 15)])
+def test_gcsplapp_matches_constrained_lstsq(p, ncp):
+    xp, fp = noisy()
+    U = lsq_knots(xp, p, ncp)
+    P = np.empty(ncp)
+    arcus.gcsplapp(xp, fp, p, U, P)
+    assert (P[0], P[-1]) == (fp[0], fp[-1])
+    assert arcus.splpev(xp[-1], U, P, p) == pytest.approx(fp[-1], abs=1e-15)
+    check_lstsq(xp, fp, U, p, P, [0, ncp - 1])
+
+
+def test_gcsplapp_reproduces_a_spline_on_the_same_knots():
+    xp = np.linspace(0.0, 2.0, 30)
+    U = lsq_knots(xp, 3, 9)
+    C = np.random.default_rng(3).normal(size=9)
+    fp = BSpline(U, C, 3)(xp)
+    P = np.empty(9)
+    arcus.gcsplapp(xp, fp, 3, U, P)
+    assert P == pytest.approx(C, abs=1e-11)
+    assert P == pytest.approx(make_lsq_spline(xp, fp, U, 3).c, abs=1e-11)
+
+
+@pytest.mark.parametrize("p, ncp, dy", [(2, 6, (0.5, -1.0)), (3, 10, (2.0, 0.3)), (3, 5, None), (3, 4, (1.0, 1.0))])
+def test_gdsplapp_matches_constrained_lstsq_with_end_slopes(p, ncp, dy):
+    xp, fp = noisy()
+    U = lsq_knots(xp, p, ncp)
+    P = np.empty(ncp)
+    if dy is None:
+        arcus.gdsplapp(xp, fp, p, U, P)
+        dy = (0.0, 0.0)
+        assert P[1] == P[0] and P[-2] == P[-1]
+    else:
+        arcus.gdsplapp(P=P, U=U, p=p, fp=fp, xp=xp, dy=dy)
+    assert (P[0], P[-1]) == (fp[0], fp[-1])
+    d = BSpline(U, P, p).derivative()
+    assert [d(xp[0]), d(xp[-1])] == pytest.approx(list(dy), abs=1e-12)
+    check_lstsq(xp, fp, U, p, P, [0, 1, ncp - 2, ncp - 1])
+
+
+@pytest.mark.parametrize("name", ["gcsplapp", "gdsplapp"])
+def test_c_entries_and_docstrings(name):
+    xp, fp = noisy()
+    U = lsq_knots(xp, 3, 8)
+    P1, P2 = np.empty(8), np.empty(8)
+    args = (cabi.darr(xp), cabi.darr(fp), 3, cabi.darr(U), cabi.darr(P2))
+    if name == "gdsplapp":
+        arcus.gdsplapp(xp, fp, 3, U, P1, (0.25, 0.5))
+        cabi.entry(name)(*args, cabi.OptDy(1, (0.25, 0.5)))
+    else:
+        arcus.gcsplapp(xp, fp, 3, U, P1)
+        cabi.entry(name)(*args)
+    assert np.array_equal(P1, P2)
+    opening = {"gcsplapp": "Least squares curve approximation.\n",
+               "gdsplapp": "Least squares curve approximation with fixed endpoint derivatives.\n"}[name]
+    doc = getattr(arcus, name).__doc__
+    assert doc.startswith(opening)
+    assert all(f"\n{s}\n" in doc for s in ("Parameters", "Returns", "Notes", "References"))
+
+
+X6, F6 = np.linspace(0, 1, 6), np.arange(6.0)
+MORE = "the number of points to be approximated must be greater than the number of control points"
+
+
+@pytest.mark.parametrize(
+    "func, fp, p, nU, ncp, msg",
+    [
+        ("gcsplapp", F6[:5], 0, 8, 9, "xp and fp must have same dimension"),
+        ("gcsplapp", F6, 0, 6, 5, "p must be greater than or equal to 1"),
+        ("gcsplapp", F6, 3, 7, 3, "n must be greater than or equal to p"),
+        ("gcsplapp", F6, 3, 10, 6, MORE),
+        ("gdsplapp", F6, 3, 10, 6, MORE),
+        ("gdsplapp", F6, 2, 6, 3, "n must be greater than or equal to 3"),
+        ("gdsplapp", F6, 1, 4, 2, "n must be greater than or equal to 3"),
+    ],
+)
+def test_assertions_raise_before_anything_is_written(func, fp, p, nU, ncp, msg):
+    P = np.full(ncp, 7.0)
+    with pytest.raises(AssertionError) as e:
+        getattr(arcus, func)(X6, fp, p, np.zeros(nU), P)
+    assert str(e.value) == msg
+    assert np.all(P == 7.0)
+
+
+@pytest.mark.parametrize("func", ["gcsplapp", "gdsplapp"])
+def test_failures(func):
+    xp, fp = noisy()
+    P = np.full(6, 7.0)
+    for delta in (-1, 1):
+        with pytest.raises(ValueError, match=rf"^{func}\(\): array 'U'"):
+            getattr(arcus, func)(xp, fp, 3, np.linspace(0, 5, 10 + delta), P)
+    assert np.all(P == 7.0)
+    # no data parameter inside the support of the middle control points: singular normal matrix
+    xp = np.r_[np.linspace(0, 0.2, 10), np.linspace(0.8, 1.0, 10)]
+    U = np.r_[[0.0] * 4, 0.4, 0.45, 0.5, 0.55, 0.6, [1.0] * 4]
+    P = np.empty(9)
+    with pytest.raises(Exception, match=r"^'dgesv' LAPACK function failed with 'info' value: \d+$") as e:
+        getattr(arcus, func)(xp, np.sin(xp), 3, U, P)
+    assert type(e.value) is Exception
+    assert P[0] == np.sin(0.0) and P[-1] == np.sin(1.0)
+
+
+def test_under_optimisation_inconsistent_calls_fail_cleanly():
+    code = textwrap.dedent(
+        """
+        import numpy as np
+        from pyvelt import arcus
+        x = np.linspace(0, 1, 6)
+        U = np.array([0.0] * 4 + [0.5] + [1.0] * 4)
+        for call in (
+            lambda: arcus.gcsplapp(x, x[:5], 3, U, np.empty(5)),      # fp short
+            lambda: arcus.gcsplapp(x[:2], x[:2], 3, U, np.empty(5)),  # too few data points
+            lambda: arcus.gcsplapp(x, x, 0, U[:7], np.empty(5)),      # p = 0
+            lambda: arcus.gdsplapp(x, x, 2, U[:6], np.empty(3)),      # n < 3
+            lambda: arcus.gcsplapp(x, x, 3, U, np.empty(1)),          # a single control point
+        ):
+            try:
+                call()
+            except ValueError:
+                print("ValueError")
+        P = np.empty(6)
+        arcus.gcsplapp(x, x, 1, np.array([0, 0, .2, .4, .6, .8, 1, 1]), P)   # n = mm is computed
+        print(np.allclose(P, x))
+        """
+    )
+    out = subprocess.run([sys.executable, "-O", "-W", "ignore", "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.split() == ["ValueError"] * 5 + ["True"]
+
+
+def test_large_fit_does_not_block_other_threads():
+    xp = np.linspace(0.0, 1.0, 6000)
+    fp, U, P = np.sin(7 * xp), lsq_knots(xp, 3, 600), np.empty(600)
+    count, stop = [0], [False]
+
+    def spin():
+        while not stop[0]:
+            count[0] += 1
+
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(0.001)
+    t = threading.Thread(target=spin)
+    t.start()
+    try:
+        time.sleep(0.02)
+        c0 = count[0]
+        time.sleep(0.05)
+        rate = (count[0] - c0) / 0.05
+        c1, t0 = count[0], time.perf_counter()
+        for _ in range(3):
+            arcus.gcsplapp(xp, fp, 3, U, P)
+        dt, c2 = time.perf_counter() - t0, count[0]
+    finally:
+        stop[0] = True
+        t.join()
+        sys.setswitchinterval(old)
+    if dt < 0.1:
+        pytest.skip("the fit ran too fast to measure")
+    # holding the lock, the other thread would only run in the 1 ms slices between the calls
+    assert c2 - c1 > 0.25 * rate * dt
