@@ -1,10 +1,67 @@
-// Placeholder: the functions of this family are not built yet.
+// Degree elevation of a B-spline.
 #include "arcus/arcus.hpp"
+#include "arcus/cardo/cardo.h"
+
+namespace arcus {
+
+void degelevc(DArr U, DArr P, int p, int t, DArr Uh, DArr Q) {
+    const int n = hi(P);
+    if (!knots_cover("degelevc", "U", U, n, p)) return;
+    int info = cardo::DegreeElevateCheck(n, p, U.data, t);
+    if (!check_info(info)) return;
+    // The sizes of the result are known before the elevation: the outputs are
+    // checked first, so that nothing is written past their end.
+    long long nh = 0, mh = 0;
+    cardo::DegreeElevateSizes(n, p, U.data, t, nh, mh);
+    if (!pv::assertions_off()) {
+        if (Q.len != nh + 1 || Uh.len != mh + 1) {
+            pv::fail_assert(nullptr);
+            return;
+        }
+    } else if (!pv::need_len("degelevc", "Uh", Uh.len, mh + 1) ||
+               !pv::need_len("degelevc", "Q", Q.len, nh + 1)) {
+        return;
+    }
+    int nh_out = 0;
+    cardo::DegreeElevateCurve(n, p, U.data, P.data, t, Uh.data, nh_out, Q.data, info);
+    check_info(info);
+}
+
+}  // namespace arcus
 
 namespace {
 
-const PyMethodDef METHODS[] = {ARCUS_METHODS_END};
-const pv::CEntry ENTRIES[] = {ARCUS_ENTRIES_END};
+const char* const degelevc_args[] = {"degelevc", "U", "P", "p", "t", "Uh", "Q", nullptr};
+const char degelevc_doc[] =
+    "degelevc(U, P, p, t, Uh, Q)\n--\n\n"
+    "Wrapper for 'DegreeElevateCurve' function of cardo C-library.\n\n"
+    "Raises the degree of the spline from p to p + t without changing the curve.\n\n"
+    "Parameters\n----------\n"
+    "U : ndarray of float64\n    Clamped knot vector, n + p + 2 knots.\n"
+    "P : ndarray of float64\n    Control points, n + 1 values.\n"
+    "p : int\n    Degree.\n"
+    "t : int\n    Number of degrees to add, t >= 1.\n"
+    "Uh : ndarray of float64\n"
+    "    Output knot vector of U.shape[0] + t*(s + 2) knots, where s is the number\n"
+    "    of distinct interior knots of U; every distinct knot gains t copies.\n"
+    "Q : ndarray of float64\n"
+    "    Output control points, P.shape[0] + t*(s + 1) values.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "A nonzero status raises ValueError \"the algorithm failed with 'info' value: \"\n"
+    "followed by the code: -2 p < 0, -1 n < p, -3 invalid knot vector (also a knot\n"
+    "repeated, exactly, more than p + 1 times), -5 t <= 0; MemoryError when the\n"
+    "work storage cannot be allocated. Uh and Q must have exactly the lengths above,\n"
+    "otherwise AssertionError is raised before anything is written; with\n"
+    "assertions disabled (python -O) longer arrays are accepted and receive the\n"
+    "result in their first elements, shorter ones raise ValueError. Interior knots\n"
+    "are told apart by exact comparison.\n\n"
+    "References\n----------\n"
+    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.5, A5.9.\n";
+
+const PyMethodDef METHODS[] = {ARCUS_METHOD(degelevc), ARCUS_METHODS_END};
+
+const pv::CEntry ENTRIES[] = {ARCUS_ENTRY(degelevc), ARCUS_ENTRIES_END};
 
 }  // namespace
 

@@ -61,13 +61,87 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
 
 // ------------------------------------------------------------ derivative and antiderivative control points
 
+// The argument checks of each routine below, in its order: the status the
+// routine reports before writing anything, 0 when they pass.
+int CurveDerivCptsAlg1Check(int n, int p, const double* U, int d, int r1, int r2);
+// PK is row-major with rows of n + 1 elements; row k holds the k-th derivative.
+void CurveDerivCptsAlg1(int n, int p, const double* U, const double* P, int d, int r1, int r2,
+                        double* PK, int& info);
+int CurveDerivCptsAlg2Check(int n, int p, const double* U, int d);
+void CurveDerivCptsAlg2(int n, int& p, const double* U, const double* P, int d, int& nk,
+                        double* UK, double* PK, int& info);
+int CurveAntiDerivCptsCheck(int n, int p, const double* U, int d, int nk);
+void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, int& nk,
+                        double* UK, double* PK, int& info);
+
 // ------------------------------------------------------------ knot insertion and refinement
+
+// The argument checks of each routine below, in its order (0 when they pass).
+int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r);
+void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
+                  int& nq, double* UQ, double* Q, int& info);
+int RefineKnotVectCurveCheck(int n, int p, const double* U, const double* X, int r);
+void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const double* X, int r,
+                         double* Ubar, double* Q, int& info);
 
 // ------------------------------------------------------------ knot removal
 
+// Removal of the knot u (last copy at index r, s copies) up to num times, each
+// removal within TOL; t = the number of removals made. U and P are compacted
+// in place: the result occupies U[0..m-t] and P[0..n-t].
+// info: -2 p < 0, -1 n < p, -3 invalid U, -5 u outside [U[0], U[m]], -7 u is not
+// a removable interior knot (s <= 0, s > p + 1, or copies outside U[p+1..n],
+// as those of the start knot), -8 num <= 0 or num > s, -9 TOL < 0, 1 no work
+// storage.
+void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s, int num,
+                     double TOL, int& t, int& info);
+// RemoveCurveKnot with TOL = +infinity.
+void RemoveCurveKnotWithoutTol(int n, int p, double* U, double* P, double u, int r, int s,
+                               int num, int& t, int& info);
+// Removes, knot value by knot value, every interior knot copy that can go
+// within TOL; nrem = the total removed. info: -2, -1, -3 as above, -5 TOL < 0
+// or NaN, 1 no work storage.
+void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem, int& info);
+// Error bound Br of one removal of u (r, s as above); temp holds at least
+// max(2p + 1, p - s + 3) doubles. The caller makes sure that the removal
+// reads only P[r-p-1 .. r-s+1] inside P (n is not read).
+void GetRemovalBndCurve(int n, int p, const double* U, const double* P, double u, int r, int s,
+                        double* temp, double& Br);
+
 // ------------------------------------------------------------ degree elevation
 
+// Checks of DegreeElevateCurve, without writing anything: 0, or the info code.
+// Besides ValidKnotVector, a knot value repeated (exactly) more than p + 1 times
+// is refused with -3: the segments of such a vector are not defined.
+int DegreeElevateCheck(int n, int p, const double* U, int t);
+// Highest indices nh (control points) and mh (knots) of the result of
+// DegreeElevateCurve, for arguments that pass DegreeElevateCheck; 64-bit so
+// that absurd t cannot overflow.
+void DegreeElevateSizes(int n, int p, const double* U, int t, long long& nh, long long& mh);
+// Raises the degree by t (The NURBS Book A5.9). Uh and Q must hold mh + 1 and
+// nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
+// -5 t <= 0, 1 no work storage; on a nonzero info nothing is written.
+void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, double* Uh,
+                        int& nh, double* Q, int& info);
+
 // ------------------------------------------------------------ Bezier utilities
+
+// B[k] = Bernstein polynomial B(k, n)(u), k = 0..n.
+void AllBernstein(int n, double u, double* B);
+// Value C at u in [0, 1] of the Bezier segment P[0..n]: Bernstein sum, resp.
+// de Casteljau. info: -2 n < 0, -3 u outside [0, 1], 1 no work storage.
+void PointOnBezierCurve(const double* P, int n, double u, double& C, int& info);
+void deCasteljau1(const double* P, int n, double u, double& C, int& info);
+// C[i] replaced by the value at u = C[i], i = 0..nc (PointOnBezierCurve, resp.
+// deCasteljau1). Every parameter is checked first: on a nonzero info C is
+// unchanged. info: -2 n < 0, -3 a parameter outside [0, 1], 1 no work storage.
+void BezierCurveEval(const double* P, int n, double* C, int nc, int& info);
+void BezierCurveEval2(const double* P, int n, double* C, int nc, int& info);
+// Element (i, j) of the degree-p Bezier matrix, (-1)^(i-j) Bin(p, i) Bin(i, j);
+// 0 for negative arguments. Written to out and returned.
+double GetBezierMatrixElement(int p, int i, int j, double& out);
+// Lower triangle of the degree-p Bezier matrix, row-major in M[(p+1)^2].
+void GetBezierMatrix(int p, double* M);
 
 // ------------------------------------------------------------ interpolation
 
@@ -81,5 +155,15 @@ void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& i
 // ------------------------------------------------------------ least-squares approximation
 
 // ------------------------------------------------------------ curve algebra
+
+// Highest index of the union of the clamped knot vectors U1[0..m1] and
+// U2[0..m2] of degree p (exact comparisons); -1 when the interior knots of
+// U2 run past the end of U1.
+int KnotUnionDim(int m1, const double* U1, int m2, const double* U2, int p);
+// Splits the `count` interior knots of the union: those of U2 missing from U1
+// go to X1[0..nx1-1], those of U1 missing from U2 to X2[0..nx2-1]. False when
+// the knots do not fill X1 and X2 exactly (or would overrun an array).
+bool MergeKnots(int m1, const double* U1, int m2, const double* U2, int p, int count, double* X1,
+                int nx1, double* X2, int nx2);
 
 }  // namespace cardo
