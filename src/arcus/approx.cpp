@@ -11,20 +11,12 @@ namespace arcus {
 
 namespace {
 
-const char LAPACK_FAILED[] = "'dgesv' LAPACK function failed with 'info' value: %d";
-
-// An argument check of the algorithm: AssertionError with `msg` when `cond`
-// fails, unless the interpreter runs with optimisation.
-bool check(bool cond, const char* msg) {
-    return cond || pv::assertions_off() || pv::fail_assert(msg);
-}
-
 // The four checks shared by both approximations, in their order.
 bool lsq_asserts(const DArr& xp, const DArr& fp, int p, Py_ssize_t n, Py_ssize_t mm) {
-    return check(fp.len == xp.len, "xp and fp must have same dimension") &&
-           check(p > 0, "p must be greater than or equal to 1") &&
-           check(n >= p, "n must be greater than or equal to p") &&
-           check(n < mm,
+    return assert_check(fp.len == xp.len, "xp and fp must have same dimension") &&
+           assert_check(p > 0, "p must be greater than or equal to 1") &&
+           assert_check(n >= p, "n must be greater than or equal to p") &&
+           assert_check(n < mm,
                  "the number of points to be approximated must be greater than the number of "
                  "control points");
 }
@@ -130,13 +122,13 @@ void gcsplapp(DArr xp, DArr fp, int p, DArr U, DArr P) {
         P.data[nn] = Qm;
         info = ne.solve(P.data + 1);
     }
-    if (info != 0) pv::fail(PyExc_Exception, LAPACK_FAILED, info);
+    lapack_check(info);
 }
 
 void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
     static const char F[] = "gdsplapp";
     const Py_ssize_t n = P.len - 1, mm = xp.len - 1;
-    if (!lsq_asserts(xp, fp, p, n, mm) || !check(n >= 3, "n must be greater than or equal to 3") ||
+    if (!lsq_asserts(xp, fp, p, n, mm) || !assert_check(n >= 3, "n must be greater than or equal to 3") ||
         !lsq_sound(F, xp, fp, p, U, P, 3)) {
         return;
     }
@@ -166,7 +158,7 @@ void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
         ne.fill_rhs(c + 2);
         info = ne.solve(c + 2);
     }
-    if (info != 0) pv::fail(PyExc_Exception, LAPACK_FAILED, info);
+    lapack_check(info);
 }
 
 }  // namespace arcus

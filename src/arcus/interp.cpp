@@ -14,14 +14,6 @@ namespace arcus {
 
 namespace {
 
-const char LAPACK_FAILED[] = "'dgesv' LAPACK function failed with 'info' value: %d";
-
-// An argument check of the algorithm: AssertionError with `msg` when `cond`
-// fails, unless the interpreter runs with optimisation.
-bool check(bool cond, const char* msg) {
-    return cond || pv::assertions_off() || pv::fail_assert(msg);
-}
-
 // The degree that the band storage and the end rows need.
 bool degree_at_least(const char* fname, int p, int least) {
     if (p >= least) return true;
@@ -155,17 +147,16 @@ struct BandSystem {
 // Raises the error of a finished band solve; false when one was raised.
 bool band_result(const char* fname, const Band& b, int info) {
     if (!b.ok()) return band_error(fname, b);
-    if (info != 0) return pv::fail(PyExc_Exception, LAPACK_FAILED, info);
-    return true;
+    return lapack_check(info);
 }
 
 }  // namespace
 
 void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
     static const char F[] = "gcsplint";
-    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
-        !check(P.len == xp.len, "P dimension must be: len(xp)") ||
-        !check(p > 1, "p must be greater than 1")) {
+    if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !assert_check(P.len == xp.len, "P dimension must be: len(xp)") ||
+        !assert_check(p > 1, "p must be greater than 1")) {
         return;
     }
     const Py_ssize_t n = xp.len - 1;
@@ -199,9 +190,9 @@ void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
 
 void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
     static const char F[] = "gdsplint";
-    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
-        !check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2") ||
-        !check(p > 1, "p must be greater than 1")) {
+    if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !assert_check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2") ||
+        !assert_check(p > 1, "p must be greater than 1")) {
         return;
     }
     const Py_ssize_t n = xp.len - 1;
@@ -246,10 +237,10 @@ void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
 void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
     static const char F[] = "gadsplint";
     const Py_ssize_t k = Ds.len, l = De.len, n = xp.len - 1, nP = n + k + l;
-    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
-        !check(P.len == nP + 1, "P dimension must be: len(xp) + len(Ds) + len(De)") ||
-        !check(p >= 2, "p must be greater than 1") ||
-        !check(std::max(k, l) < p, "the maximum constrained derivative must be less than 'p'")) {
+    if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !assert_check(P.len == nP + 1, "P dimension must be: len(xp) + len(Ds) + len(De)") ||
+        !assert_check(p >= 2, "p must be greater than 1") ||
+        !assert_check(std::max(k, l) < p, "the maximum constrained derivative must be less than 'p'")) {
         return;
     }
     if (!degree_at_least(F, p, 2)) return;
@@ -312,8 +303,8 @@ void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
 
 void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
     static const char F[] = "cdsplint";
-    if (!check(fp.len == xp.len, "xp and fp must have same dimension") ||
-        !check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2")) {
+    if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
+        !assert_check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2")) {
         return;
     }
     // No point at all: nothing to place the knots on (the kernel's n <= 2).

@@ -20,6 +20,11 @@ bool check_info(int info) {
     return false;
 }
 
+bool lapack_check(int info) {
+    if (info == 0) return true;
+    return pv::fail(PyExc_Exception, "'dgesv' LAPACK function failed with 'info' value: %d", info);
+}
+
 bool need_nonneg(const char* fname, const char* argname, int v) {
     if (v >= 0) return true;
     return pv::fail(PyExc_ValueError, "%s(): '%s' must be >= 0, got %d", fname, argname, v);
