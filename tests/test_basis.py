@@ -107,6 +107,12 @@ def test_dbfunspev_matches_basis_derivatives(p, U):
         assert (nders[p + 1:] == 0).all()
 
 
+def test_dbfunspev_huge_k_is_reported_exactly():
+    U = clamped(3, [0.5])
+    with pytest.raises(ValueError, match=r"shape \(2147483648, 4\), got \(3, 4\)$"):
+        arcus.dbfunspev(0.5, 3, U, 3, 2**31 - 1, np.empty((3, 4)))
+
+
 @pytest.mark.parametrize(
     "call, text",
     [
@@ -313,3 +319,62 @@ def test_array_evaluation_finds_the_same_spans_as_point_evaluation(p, knots, pic
         arcus.dsplpev(u, U, P, p, 0, one)
         ref_d.append(one[0])
     np.testing.assert_array_equal(CK[0], ref_d)
+
+
+# Knot vectors that pass the tolerant check without being sorted (a knot a
+# little above the end value, a tiny decrease), or that hold an infinite knot:
+# several spans can then hold u, and the array evaluations must still pick
+# FindSpan's.
+UNSORTED = [
+    (0, [0, 0, 0.75, 1.0000000005, 1], 0.999999999),
+    (1, [0, 0, 1.0000000005, 1, 1], 0.9999999995),
+    (1, [0, 0, 0, 0.5, 1.000000001, 1, 1, 1], 0.9999999995),
+    (3, [0, 0, 0, 0, 0.2, 0.6, 0.6000000006, 0.6, 1, 1, 1, 0.9999999995], 0.60000000066),
+    (2, [0, 0, 0, 0.3000000003, 0.4, 0.5, 0.7, 0.6999999993, 1, 1, 1], 0.7),
+    (3, [0, 0, 0, 5e-14, 0.4, 0.9, 0.8999999991000001, 1, 1, 1, 1], 0.89999999865),
+    (1, [0, 0, 0.5, 0.5, np.inf, 1], 0.078),
+]
+
+
+@pytest.mark.parametrize("p, U, u", UNSORTED)
+def test_array_evaluation_on_unsorted_knots_matches_point_evaluation(p, U, u):
+    U = np.array(U, dtype=float)
+    assert arcus.validknots(p, U) is False
+    n = len(U) - p - 2
+    P = (np.arange(n + 1.0) - 1.5) ** 2
+    # u after every knot: the search for u starts from each span in turn
+    x = np.r_[U[0], np.ravel([[k, u] for k in np.clip(U, U[0], U[-1])]), U[-1]]
+    C = x.copy()
+    arcus.splcev(C, U, P, p)
+    np.testing.assert_array_equal(C, [arcus.splpev(v, U, P, p) for v in x])
+    CK = np.empty((p + 1, len(x)))
+    arcus.dsplcev(x, U, P, p, 0, p, CK)
+    one = np.empty(p + 1)
+    for i, v in enumerate(x):
+        arcus.dsplpev(v, U, P, p, p, one)
+        np.testing.assert_array_equal(CK[:, i], one)
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    p=st.integers(0, 4),
+    knots=st.lists(st.integers(1, 9), min_size=1, max_size=6),
+    scale=st.sampled_from([1.0, 1e6]),
+    shifts=st.lists(st.tuples(st.integers(0, 30), st.sampled_from([-1.0, -0.5, 0.5, 1.0])),
+                    min_size=1, max_size=3),
+    pick=st.tuples(st.integers(0, 30), st.sampled_from([0.0, 1e-10, -1e-10, 5e-10, -5e-10, 1e-9, -1e-9])),
+)
+def test_array_evaluation_on_knots_moved_within_the_tolerance(p, knots, scale, shifts, pick):
+    U = clamped(p, np.sort(np.array(knots, dtype=float)) / 10.0, a=0.0, b=1.0) * scale
+    for k, f in shifts:                      # move knots by up to the knot tolerance
+        k %= len(U)
+        U[k] += f * max(1e-9 * abs(U[k]), 1e-13)
+    n = len(U) - p - 2
+    if n < p or arcus.validknots(p, U):
+        return
+    P = (np.arange(n + 1.0) - 1.5) ** 2
+    u = np.clip(U[pick[0] % len(U)] * (1 + pick[1]), U[0], U[-1])
+    x = np.r_[U[0], np.ravel([[k, u] for k in np.clip(U, U[0], U[-1])]), U[-1]]
+    C = x.copy()
+    arcus.splcev(C, U, P, p)
+    np.testing.assert_array_equal(C, [arcus.splpev(v, U, P, p) for v in x])

@@ -89,6 +89,17 @@ def test_matrix_against_binomials():
                 assert M[i, j] == (want if j <= i else 123.0)
 
 
+@pytest.mark.parametrize("p,rtol", [(34, 0), (47, 2.3e-16), (66, 2.3e-16), (80, 1e-12)])
+def test_matrix_beyond_int_binomials(p, rtol):
+    # From degree 34 on C(p, i) overflows a 32-bit int.
+    M = np.full((p + 1) ** 2, 123.0)
+    arcus.getbezmat(p, M)
+    M = M.reshape(p + 1, p + 1)
+    want = np.array([[float((-1) ** (i - j) * comb(p, i, exact=True) * comb(i, j, exact=True))
+                      if j <= i else 123.0 for j in range(p + 1)] for i in range(p + 1)])
+    np.testing.assert_allclose(M, want, rtol=rtol, atol=0)
+
+
 def test_matrix_gives_power_basis():
     P = CTRL["deg7"]
     p = len(P) - 1
@@ -116,3 +127,6 @@ def test_element_is_c_entry_only():
     assert fn(3, 2, 1) == -6.0
     assert fn(4, 4, 0) == 1.0 and fn(4, 3, 1) == 12.0 and fn(4, 3, 0) == -4.0
     assert fn(3, 1, 2) == 0.0 and fn(3, -1, 0) == 0.0
+    # Past the triangle the element is 0 at once, however far.
+    assert fn(3, 10**7, 1) == 0.0 and fn(3, 2, 10**7) == 0.0
+    assert fn(40, 21, 8) == float(-comb(40, 21, exact=True) * comb(21, 8, exact=True))

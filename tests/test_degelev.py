@@ -80,6 +80,14 @@ def test_random_splines(seed):
     same_curve(U, P, p, *elevate(U, P, p, t), p + t)
 
 
+@pytest.mark.parametrize("p,t", [(3, 31), (1, 33), (2, 40), (4, 96)])
+def test_degrees_beyond_int_binomials(p, t):
+    # From degree 34 on the binomial coefficients overflow a 32-bit int.
+    U = np.r_[[0.0] * (p + 1), 0.25, 0.6, 0.6, [1.0] * (p + 1)]
+    P = np.random.default_rng(p + t).uniform(-2, 2, len(U) - p - 1)
+    same_curve(U, P, p, *elevate(U, P, p, t), p + t)
+
+
 def test_end_knots_equal_within_tolerance_only():
     # The last knots differ by rounding: still one end run.
     U = np.array([0, 0, 0, 0.5, 1 - 1e-15, 1 - 1e-15, 1.0])

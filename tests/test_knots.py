@@ -28,6 +28,10 @@ def clamped(p, interior, a=0.0, b=1.0):
         (3, [0, 0, 0, 0, 1, 1, 1], True),                   # shorter than 2(p+1)
         (5, [], True),
         (-1, [0, 1], True),
+        # equal infinities are not equal within the tolerance (their difference is NaN)
+        (3, [-np.inf] * 4 + [1] * 4, True),
+        (2, [0] * 3 + [0.5] + [np.inf] * 3, True),
+        (0, [0, np.inf, np.inf], False),                    # p = 0: only monotonicity
     ],
 )
 def test_validknots(p, U, invalid):
@@ -53,6 +57,23 @@ def test_eqspaced_n_equals_p_writes_only_the_ends():
     U = np.full(8, -1.0)
     arcus.eqspaced(np.array([0.0, 0.2, 0.7, 1.0]), 3, U)
     assert U.tolist() == [0, 0, 0, 0, 1, 1, 1, 1]
+
+
+@pytest.mark.parametrize(
+    "func, xp, p, extra, expected",
+    [
+        # fewer parameters than p + 1: the two end groups overlap and the end group is written last
+        ("eqspaced", [0.0, 1.0], 3, (), [0, 0, 1, 1, 1, 1]),
+        ("averaging", [2.0, 5.0, 7.0], 3, (), [2, 2, 2, 7, 7, 7, 7]),
+        ("averaging2", [1.0, 3.0], 5, (), [1, 1, 1, 1, 3, 3, 3, 3, 3, 3]),
+        ("averaging3", [1.0, 3.0], 3, (0, 0), [1, 1, 3, 3, 3, 3]),
+        ("kevalappr", [0.0, 0.25, 0.5, 0.75, 1.0], 3, (), [0, 0, 1, 1, 1, 1]),
+    ],
+)
+def test_placement_with_overlapping_end_groups(func, xp, p, extra, expected):
+    U = np.full(len(expected), -1.0)
+    getattr(arcus, func)(np.array(xp), p, *extra, U)
+    assert U.tolist() == expected
 
 
 def test_averaging_matches_scipy_interpolation_knots():

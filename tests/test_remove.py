@@ -92,6 +92,31 @@ def test_sweep_nothing_to_remove(U, P, p):
     assert arcus.splksrem(U=U, P=P, p=p, tol=1e-9) == 0 and np.array_equal(U, U0)
 
 
+@pytest.mark.parametrize("p", [2, 3, 4])
+@pytest.mark.parametrize("extra_at", ["start", "end"])
+@pytest.mark.parametrize("tol", [float("inf"), 1e-9])
+def test_sweep_keeps_an_interior_copy_of_an_end_knot(p, extra_at, tol):
+    # p + 2 copies of an end value (p >= 2): removing the extra copy divides
+    # by zero, which no tolerance accepts; the two inserted knots go.
+    U0 = np.r_[[0.0] * (p + 1 + (extra_at == "start")), [1.0] * (p + 1 + (extra_at == "end"))]
+    P0 = np.random.default_rng(p).uniform(-1, 1, len(U0) - p - 1)
+    U, P = with_inserted(U0, P0, p, [0.3, 0.6])
+    nrem = arcus.splksrem(U, P, p, tol)
+    assert nrem == 2
+    assert np.array_equal(U[:len(U) - 2], U0) and np.isfinite(P).all()
+    x = np.linspace(0, 0.999, 101)  # the right end of such a vector is degenerate
+    np.testing.assert_allclose(BSpline(U[:-2], P[:-2], p)(x), BSpline(U0, P0, p)(x), atol=1e-12)
+
+
+@pytest.mark.parametrize("p", [2, 3, 4])
+def test_notol_keeps_an_interior_copy_of_the_end_knot(p):
+    U = np.r_[[0.0] * (p + 1), 0.4, [1.0] * (p + 2)]
+    P = np.random.default_rng(p).uniform(-1, 1, len(U) - p - 1)
+    U0, P0 = U.copy(), P.copy()
+    assert arcus.splkrem_notol(U, P, p, 1.0, 1) == 0
+    assert np.array_equal(U, U0) and np.array_equal(P, P0)
+
+
 def raises_code(code, fn, U, P, *args):
     U0, P0 = U.copy(), P.copy()
     with pytest.raises(ValueError) as e:

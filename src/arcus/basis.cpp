@@ -60,8 +60,8 @@ void dbfunspev(double u, int span, DArr U, int p, int k, DArr2 nders) {
     if (!span_basis_args("dbfunspev", span, U, p) || !need_nonneg("dbfunspev", "k", k)) return;
     const Py_ssize_t w = Py_ssize_t(p) + 1;
     if (nders.cols != w || nders.rows < Py_ssize_t(k) + 1) {
-        pv::fail(PyExc_ValueError, "dbfunspev(): array 'nders' must have shape (%d, %zd), got (%zd, %zd)",
-                 k + 1, w, nders.rows, nders.cols);
+        pv::fail(PyExc_ValueError, "dbfunspev(): array 'nders' must have shape (%zd, %zd), got (%zd, %zd)",
+                 Py_ssize_t(k) + 1, w, nders.rows, nders.cols);
         return;
     }
     Work<double> work(w * w + 4 * w);

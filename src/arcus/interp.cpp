@@ -250,7 +250,7 @@ void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
                  F, p - 1, std::max(k, l));
         return;
     }
-    if (!enough_points(F, p, xp.len, std::max<Py_ssize_t>(2, p + 1 - k - l)) ||
+    if (!enough_points(F, p, xp.len, std::max<Py_ssize_t>(2, Py_ssize_t(p) + 1 - k - l)) ||
         !pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, nP + 1) ||
         !exact_len(F, "U", U.len, nP + p + 2) ||
         !inner_in_domain(F, xp, U, p, static_cast<int>(nP))) {

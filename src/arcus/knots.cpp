@@ -46,8 +46,8 @@ void averaging3(DArr xp, int p, int k, int l, DArr U) {
 
 void kevalappr(DArr xp, int p, DArr U) {
     const int m = hi(xp);
-    const int n = static_cast<int>(U.len) - p - 2;
     if (!placement_args("kevalappr", xp, p, U, Py_ssize_t(p) + 1)) return;
+    const int n = static_cast<int>(U.len) - p - 2;
     // The rule interpolates between data parameters; with more control
     // points than data points it would read before xp[0].
     if (n - p >= 1 && n - p > m) {
@@ -209,7 +209,8 @@ const char kevalappr_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "With d = (m + 1) / (n - p + 1): U[p+j] = a u[i] + (1 - a) u[i-1], i = int(j d),\n"
-    "a = j d - i. ValueError when more control points than data points are asked for.\n\n"
+    "a = j d - i. ValueError when U asks for more than len(xp) + p control points\n"
+    "(the rule would then read before xp[0]).\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, eq. 9.68, 9.69.\n";
 

@@ -169,10 +169,13 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
     double* N = work.data();
     double* left = N + (p + 1);
     double* right = left + (p + 1);
+    // The search from the previous span agrees with FindSpan on sorted knots
+    // only; a vector that merely passes the tolerant check is searched afresh.
+    const bool sorted = KnotsSorted(m, U);
     int span = p;
     for (int i = 0; i <= r; ++i) {
         const double u = C[i];
-        span = FindSpanFrom(n, p, u, U, span);
+        span = sorted ? FindSpanFrom(n, p, u, U, span) : FindSpan(n, p, u, U);
         BasisFuns(span, u, p, U, left, right, N);
         double c = 0.0;
         for (int j = 0; j <= p; ++j) c = P[span - p + j] * N[j] + c;
@@ -226,10 +229,11 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
     double* ndu = right + w;
     double* a = ndu + w * w;
     const std::size_t cols = static_cast<std::size_t>(rC) + 1;
+    const bool sorted = KnotsSorted(m, U);
     int span = p;
     for (int i = 0; i <= rC; ++i) {
         const double u = C[i];
-        span = FindSpanFrom(n, p, u, U, span);
+        span = sorted ? FindSpanFrom(n, p, u, U, span) : FindSpan(n, p, u, U);
         DersBasisFuns(span, u, p, du, U, ndu, a, left, right, nders);
         for (int k = 0; k <= r2 - r1; ++k) {
             double c = 0.0;

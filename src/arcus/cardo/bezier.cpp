@@ -2,8 +2,10 @@
 // (The NURBS Book A1.3, A1.4, A1.5) and the Bezier matrix.
 #include "cardo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 
 namespace cardo {
@@ -22,6 +24,23 @@ private:
 };
 
 bool outside_unit(double u) { return u < 0.0 || u > 1.0; }
+
+// C(a, b) for 0 <= b <= a, as a double. The kernel's int coefficient while
+// every coefficient of row a fits a 32-bit int (a <= 33); the exact value from
+// a 64-bit row up to a = 66; beyond, from logarithms (infinite past the range
+// of doubles).
+double binomial(int a, int b) {
+    if (a <= 33) return BinomialCoeff(a, b);
+    b = std::min(b, a - b);
+    if (a <= 66) {
+        std::uint64_t row[34] = {1};  // b <= 33
+        for (int i = 1; i <= a; ++i) {
+            for (int j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
+        }
+        return static_cast<double>(row[b]);
+    }
+    return std::exp(std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0));
+}
 
 // Bernstein sum with B as work storage (n + 1 doubles).
 double bernstein_sum(const double* P, int n, double u, double* B) {
@@ -100,10 +119,15 @@ double GetBezierMatrixElement(int p, int i, int j, double& out) {
         out = 0.0;
         return out;
     }
+    const double sign = std::pow(-1.0, static_cast<double>(i - j));
+    if (i > p || j > i) {
+        // Bin(p, i) = 0 or Bin(i, j) = 0: no coefficient row to build.
+        out = sign * 0.0;
+        return out;
+    }
     // The product of the two binomials in double precision: equal to the
     // integer product wherever that one fits.
-    out = std::pow(-1.0, static_cast<double>(i - j)) *
-          (static_cast<double>(BinomialCoeff(p, i)) * static_cast<double>(BinomialCoeff(i, j)));
+    out = sign * (binomial(p, i) * binomial(i, j));
     return out;
 }
 

@@ -42,8 +42,11 @@ void FindSpanMult(int n, int p, double u, const double* U, int& span, int& mult)
 void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh);
 int BinomialCoeff(unsigned a, unsigned b);
 
-// Span search that starts from a previous span `hint` (any value) and returns
-// exactly what FindSpan returns.
+// True when the knots U[0..m] are finite and non-decreasing (no tolerance).
+bool KnotsSorted(int m, const double* U);
+// Span search that starts from a previous span `hint` (any value) and, on
+// knots for which KnotsSorted holds, returns exactly what FindSpan returns
+// (on other knots the two may pick different admissible spans).
 int FindSpanFrom(int n, int p, double u, const double* U, int hint);
 
 // ------------------------------------------------------------ basis functions and evaluation
@@ -95,7 +98,9 @@ void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const d
 // storage.
 void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s, int num,
                      double TOL, int& t, int& info);
-// RemoveCurveKnot with TOL = +infinity.
+// RemoveCurveKnot with TOL = +infinity: every removal is made unless its
+// deviation is not finite (NaN, or infinite next to a knot of more than p + 1
+// copies), which no tolerance accepts.
 void RemoveCurveKnotWithoutTol(int n, int p, double* U, double* P, double u, int r, int s,
                                int num, int& t, int& info);
 // Removes, knot value by knot value, every interior knot copy that can go

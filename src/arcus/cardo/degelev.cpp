@@ -2,6 +2,7 @@
 #include "cardo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <new>
 
@@ -29,6 +30,15 @@ private:
 int run_end(int n, int m, const double* U, int b) {
     while (b < m && (b > n || U[b] == U[b + 1])) ++b;
     return b;
+}
+
+// Highest degree whose binomial coefficients all fit the kernel's 32-bit int
+// (C(34, 17) does not).
+constexpr int MAX_INT_BINOMIAL = 33;
+
+// log C(a, b) for 0 <= b <= a.
+double log_binomial(int a, int b) {
+    return std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0);
 }
 
 }  // namespace
@@ -81,10 +91,20 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     bz(0, 0) = 1.0;
     bz(ph, p) = 1.0;
     for (int i = 1; i <= ph2; ++i) {
-        const double inv = 1.0 / BinomialCoeff(ph, i);
         const int mpi = std::min(p, i);
-        for (int j = std::max(0, i - t); j <= mpi; ++j) {
-            bz(i, j) = inv * BinomialCoeff(p, j) * BinomialCoeff(t, i - j);
+        if (ph <= MAX_INT_BINOMIAL) {
+            const double inv = 1.0 / BinomialCoeff(ph, i);
+            for (int j = std::max(0, i - t); j <= mpi; ++j) {
+                bz(i, j) = inv * BinomialCoeff(p, j) * BinomialCoeff(t, i - j);
+            }
+        } else {
+            // Beyond it the int coefficients overflow (and the doubles soon
+            // would): the quotient C(p, j) C(t, i - j) / C(ph, i), at most 1,
+            // is formed from logarithms.
+            const double lden = log_binomial(ph, i);
+            for (int j = std::max(0, i - t); j <= mpi; ++j) {
+                bz(i, j) = std::exp(log_binomial(p, j) + log_binomial(t, i - j) - lden);
+            }
         }
     }
     for (int i = ph2 + 1; i <= ph - 1; ++i) {

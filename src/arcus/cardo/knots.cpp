@@ -2,16 +2,18 @@
 #include "cardo.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <new>
 
 namespace cardo {
 
 int ValidKnotVector(int n, int p, const double* U) {
     // Every evaluation validates its knot vector, so the common cases take a
-    // shortcut: equal knots are equal within any tolerance, and a knot not
-    // below its predecessor cannot be below it beyond the tolerance.
+    // shortcut: finite knots with a zero difference are equal within any
+    // tolerance (two equal infinities are not: their difference is NaN), and
+    // a knot not below its predecessor cannot be below it beyond the tolerance.
     for (int i = 1; i <= p; ++i) {
-        if (U[i] != U[0] && !keq(U[i], U[0])) return 1;
+        if (!(U[i] - U[0] == 0.0) && !keq(U[i], U[0])) return 1;
     }
     for (int i = p + 1; i <= n + 1; ++i) {
         if (!(U[i] >= U[i - 1]) && U[i] < U[i - 1] - ktol(U[i], U[i - 1])) return 1;
@@ -19,18 +21,18 @@ int ValidKnotVector(int n, int p, const double* U) {
     const int m = n + p + 1;
     if (m > n + 1) {
         for (int j = n + 1; j <= m - 1; ++j) {
-            if (U[j] != U[m] && !keq(U[j], U[m])) return 1;
+            if (!(U[j] - U[m] == 0.0) && !keq(U[j], U[m])) return 1;
         }
     }
     return 0;
 }
 
-// First p + 1 knots at u0, last p + 1 knots (ending at index last) at u1.
+// First p + 1 knots at u0, then the last p + 1 knots (ending at index last)
+// at u1; where the two groups overlap (fewer parameters than p + 1) the end
+// value wins.
 static void clamp_ends(int p, double u0, double u1, int last, double* U) {
-    for (int j = 0; j <= p; ++j) {
-        U[j] = u0;
-        U[last - p + j] = u1;
-    }
+    for (int j = 0; j <= p; ++j) U[j] = u0;
+    for (int j = 0; j <= p; ++j) U[last - p + j] = u1;
 }
 
 void EquallySpaced(int n, const double* u, int p, double* U) {
@@ -112,12 +114,22 @@ int FindSpan(int n, int p, double u, const double* U) {
     }
 }
 
+bool KnotsSorted(int m, const double* U) {
+    if (!std::isfinite(U[0])) return false;
+    for (int i = 1; i <= m; ++i) {
+        if (!(U[i] >= U[i - 1]) || !std::isfinite(U[i])) return false;
+    }
+    return true;
+}
+
 int FindSpanFrom(int n, int p, double u, const double* U, int hint) {
     // A span is taken from the hint only when it is the one span that
-    // FindSpan's test admits, so both searches agree exactly. A u at or above
-    // U[i] passes the tolerant lower test at once (the tolerance is positive);
-    // a u below U[i+1] - tol is below U[n+1] - tol too, so it is not the
-    // right end.
+    // FindSpan's test admits, so both searches agree exactly. On finite,
+    // non-decreasing knots (KnotsSorted) the tolerant lower bounds
+    // U[i] - tol(u, U[i]) do not decrease with i, so such a span is unique and
+    // the bisection of FindSpan ends on it. A u at or above U[i] passes the
+    // tolerant lower test at once (the tolerance is positive); a u below
+    // U[i+1] - tol is below U[n+1] - tol too, so it is not the right end.
     const int stop = std::min(n, hint + 4);
     for (int i = std::max(hint, p); i <= stop; ++i) {
         if (!(u >= U[i])) {
@@ -156,12 +168,15 @@ void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh) {
 }
 
 int BinomialCoeff(unsigned a, unsigned b) {
-    constexpr unsigned STACK = 64;
+    // The row entry b is never reached for b > a: the coefficient is 0.
+    if (b > a) return 0;
+    constexpr std::size_t STACK = 64;
+    const std::size_t len = static_cast<std::size_t>(b) + 1;
     // Unsigned arithmetic: wraps like the 32-bit int row instead of overflowing.
     unsigned small[STACK];
-    unsigned* row = b + 1 <= STACK ? small : new (std::nothrow) unsigned[b + 1];
+    unsigned* row = len <= STACK ? small : new (std::nothrow) unsigned[len];
     if (!row) return 0;
-    std::fill(row, row + b + 1, 0u);
+    std::fill(row, row + len, 0u);
     row[0] = 1;
     for (unsigned i = 1; i <= a; ++i) {
         for (unsigned j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];

@@ -53,15 +53,18 @@ int removal_trials(int p, const Knots& K, double* P, double u, int r, int s, int
             --j;
             --jj;
         }
-        bool accepted;
+        double dev;
         if (j - i < t) {
-            accepted = std::fabs(temp[ii - 1] - temp[jj + 1]) <= TOL;
+            dev = std::fabs(temp[ii - 1] - temp[jj + 1]);
         } else {
             const double ai = (u - K[i]) / (K[i + ord + t] - K[i]);
-            accepted = std::fabs(P[i] - (ai * temp[ii + t + 1] + (1.0 - ai) * temp[ii - 1])) <= TOL;
+            dev = std::fabs(P[i] - (ai * temp[ii + t + 1] + (1.0 - ai) * temp[ii - 1]));
         }
-        // A NaN deviation fails the comparison: not accepted.
-        if (!accepted) break;
+        // A deviation that is not finite (NaN, or infinite after a division by
+        // zero next to a knot of more than p + 1 copies, e.g. an interior copy
+        // of an end knot) is never accepted, not even with TOL = +infinity:
+        // the new control points would not be finite.
+        if (!(std::isfinite(dev) && dev <= TOL)) break;
         i = first;
         j = last;
         while (j - i > t) {
