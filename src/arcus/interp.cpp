@@ -97,19 +97,30 @@ bool band_error(const char* fname, const Band& b) {
 }
 
 // Work storage of BasisFuns: left, right and N, p + 1 each.
+// The span search of consecutive rows starts from the previous span where
+// that gives exactly FindSpan's result (sorted knots).
 struct BasisWork {
     Work<double> w;
     int p;
+    bool sorted = false;
+    int span = 0;
     explicit BasisWork(int p_) : w(3 * (Py_ssize_t(p_) + 1)), p(p_) {}
+    void start(int nP, const double* U) {
+        sorted = cardo::KnotsSorted(nP + p + 1, U);
+        span = p;
+    }
+    int find_span(int nP, double u, const double* U) {
+        span = sorted ? cardo::FindSpanFrom(nP, p, u, U, span) : cardo::FindSpan(nP, p, u, U);
+        return span;
+    }
     double* left() const { return w.data(); }
     double* right() const { return w.data() + p + 1; }
     double* N() const { return w.data() + 2 * (p + 1); }
 };
 
 // Collocation row `row` at the abscissa u: the p + 1 basis functions of its span.
-bool put_basis_row(Band& b, int row, int nP, int p, double u, const double* U,
-                   const BasisWork& bw) {
-    const int span = cardo::FindSpan(nP, p, u, U);
+bool put_basis_row(Band& b, int row, int nP, int p, double u, const double* U, BasisWork& bw) {
+    const int span = bw.find_span(nP, u, U);
     cardo::BasisFuns(span, u, p, U, bw.left(), bw.right(), bw.N());
     for (int j = 0; j <= p; ++j) {
         if (!b.put(row, span - p + j, bw.N()[j])) return false;
@@ -175,6 +186,7 @@ void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
     {
         pv::NoGil nogil;
         sys.zero();
+        bw.start(nn, U.data);
         b.put(0, 0, 1.0);
         b.put(nn, nn, 1.0);
         for (int i = 1; i < nn; ++i) {
@@ -214,6 +226,7 @@ void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
     {
         pv::NoGil nogil;
         sys.zero();
+        bw.start(nP, U.data);
         b.put(0, 0, 1.0);
         b.put(1, 0, -1.0);
         b.put(1, 1, 1.0);
@@ -271,6 +284,7 @@ void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
     {
         pv::NoGil nogil;
         sys.zero();
+        bw.start(np_, U.data);
         b.put(0, 0, 1.0);
         b.put(np_, np_, 1.0);
         if (kk > 0) {
