@@ -2,6 +2,8 @@
 import subprocess
 import sys
 import textwrap
+import threading
+import time
 from collections import Counter
 
 import numpy as np
@@ -144,6 +146,78 @@ def test_splcsum_sizes_checked_before_writing(mk, nk, UKlen, PKlen, P1len, text)
     with pytest.raises(ValueError, match=text):
         arcus.splcsum(U1, np.ones(P1len), U2, np.ones(5), 3, mk, UK, nk, PK)
     assert (UK == 5).all() and (PK == 5).all()
+
+
+@pytest.mark.parametrize(
+    "U1, U2",
+    [
+        (np.array([0, 0, 0.6, 0.4, 1, 1.0]), clamped(1, [0.5])),   # first curve's U invalid
+        (clamped(1, [0.5]), np.array([0, 0, 0.6, 0.4, 1, 1.0])),   # second curve's U invalid
+    ],
+)
+def test_splcsum_refinement_failure_is_raised(U1, U2):
+    P1, P2 = np.ones(len(U1) - 2), np.ones(len(U2) - 2)
+    mk, nk = arcus.knotuniondim(U1, U2, 1)
+    UK, PK = np.full(mk + 1, 5.0), np.full(nk + 1, 5.0)
+    with pytest.raises(ValueError, match=info_msg(-3)):
+        arcus.splcsum(U1, P1, U2, P2, 1, mk, UK, nk, PK)
+    # the end knots are set before the refinements
+    np.testing.assert_array_equal(UK[[0, 1, -2, -1]], [0, 0, 1, 1])
+
+
+def longest_stall(call):
+    """Duration of call() and the longest stretch within it in which another
+    Python thread made no progress (the whole call when the lock is held)."""
+    stalls, stop = [], [False]
+
+    def spin():
+        now = time.perf_counter
+        last = now()
+        while not stop[0]:
+            t = now()
+            if t - last > 2e-4:
+                stalls.append((last, t))
+            last = t
+
+    old = sys.getswitchinterval()
+    sys.setswitchinterval(0.0005)
+    th = threading.Thread(target=spin)
+    th.start()
+    try:
+        time.sleep(0.01)
+        t0 = time.perf_counter()
+        call()
+        t1 = time.perf_counter()
+        time.sleep(0.002)
+    finally:
+        stop[0] = True
+        th.join()
+        sys.setswitchinterval(old)
+    inside = [min(b, t1) - max(a, t0) for a, b in stalls if b > t0 and a < t1]
+    return t1 - t0, max(inside, default=0.0)
+
+
+def test_splcsum_refines_without_the_lock():
+    # the refinement of the second curve (4e5 new knots, degree 40) dominates
+    p, N = 40, 400_000
+    U1 = clamped(p, np.linspace(0, 1, N + 2)[1:-1])
+    U2 = clamped(p, [0.5 + 1e-7])
+    P1, P2 = curve(p, U1, 1), curve(p, U2, 2)
+    mk, nk = arcus.knotuniondim(U1, U2, p)
+    UK, PK = np.full(mk + 1, 1.0), np.full(nk + 1, 1.0)
+    ratios = []
+    for _ in range(3):   # a loaded machine may stall the other thread at times
+        dt, stall = longest_stall(lambda: arcus.splcsum(U1, P1, U2, P2, p, mk, UK, nk, PK))
+        if dt < 0.02:
+            pytest.skip("the sum ran too fast to measure")
+        ratios.append(stall / dt)
+        if stall < 0.5 * dt:
+            break
+    else:
+        pytest.fail("another thread was stalled for most of each call: %s" % ratios)
+    x = np.linspace(0, 1, 1001)
+    ref = BSpline(U1, P1, p)(x) + BSpline(U2, P2, p)(x)
+    np.testing.assert_allclose(BSpline(UK, PK, p)(x), ref, rtol=1e-9, atol=1e-9)
 
 
 # ---------------------------------------------------------------- splcjoin

@@ -33,6 +33,9 @@ bool curve_len(const char* fname, const char* uname, const char* pname, DArr U, 
                     fname, uname, pname, need, U.len);
 }
 
+// A kernel status that check_info lets pass (0, or 7 and above).
+inline bool status_ok(int info) { return info == 0 || info >= 7; }
+
 bool not_clamped_pair(const char* fname) {
     return pv::fail(PyExc_ValueError,
                     "%s(): U1 and U2 must be clamped knot vectors of degree p with the same ends",
@@ -68,7 +71,10 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
     const int m1 = hi(U1), m2 = hi(U2);
 
     bool same = U1.len == U2.len;
-    for (Py_ssize_t i = 0; same && i < U1.len; ++i) same = cardo::keq(U1.data[i], U2.data[i]);
+    if (same) {
+        pv::NoGil nogil;
+        for (Py_ssize_t i = 0; same && i < U1.len; ++i) same = cardo::keq(U1.data[i], U2.data[i]);
+    }
     if (same) {
         // The knot vectors are equal: add the control points. The sizes must
         // be those of the first curve (knotuniondim, which compares exactly,
@@ -92,6 +98,7 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
             !pv::need_len(f, "PK", PK.len, np)) {
             return;
         }
+        pv::NoGil nogil;
         std::memmove(UK.data, U1.data, sizeof(double) * U1.len);
         for (Py_ssize_t i = 0; i < np; ++i) PK.data[i] = P1.data[i] + P2.data[i];
         return;
@@ -101,7 +108,11 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
         !clamped_len(f, "U1", U1, p) || !clamped_len(f, "U2", U2, p)) {
         return;
     }
-    const int mu = cardo::KnotUnionDim(m1, U1.data, m2, U2.data, p);
+    int mu;
+    {
+        pv::NoGil nogil;
+        mu = cardo::KnotUnionDim(m1, U1.data, m2, U2.data, p);
+    }
     if (mu < 0 || mu < m2) {
         not_clamped_pair(f);
         return;
@@ -123,38 +134,45 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
     const int nx1 = mk - m1, nx2 = mk - m2;
     Work<double> Q2(Py_ssize_t(nk) + 1), X1(nx1), X2(nx2);
     if (!Q2.ok() || !X1.ok() || !X2.ok()) return;
+    // The merge, both refinements and the sum run with the interpreter lock
+    // released; their failures are raised once it is held again.
     bool merged;
+    int info1 = 0, info2 = 0;
     {
         pv::NoGil nogil;
         merged = cardo::MergeKnots(m1, U1.data, m2, U2.data, p, nk - p, X1.data(), nx1, X2.data(),
                                    nx2);
+        if (merged) {
+            for (int j = 0; j <= p; ++j) {
+                UK.data[j] = U1.data[0];
+                UK.data[mk - p + j] = U1.data[m1];
+            }
+            if (m1 < mk) {
+                cardo::RefineKnotVectCurve(hi(P1), p, U1.data, P1.data, X1.data(), nx1 - 1,
+                                           UK.data, PK.data, info1);
+            } else {
+                std::memmove(PK.data, P1.data, sizeof(double) * P1.len);
+            }
+            if (status_ok(info1)) {
+                if (m2 < mk) {
+                    cardo::RefineKnotVectCurve(hi(P2), p, U2.data, P2.data, X2.data(), nx2 - 1,
+                                               UK.data, Q2.data(), info2);
+                } else {
+                    std::memcpy(Q2.data(), P2.data, sizeof(double) * P2.len);
+                }
+                if (status_ok(info2)) {
+                    for (int j = 0; j <= nk; ++j) PK.data[j] = PK.data[j] + Q2[j];
+                }
+            }
+        }
     }
     if (!merged) {
         pv::fail(PyExc_ValueError, "%s(): the interior knots of U1 and U2 must be non-decreasing",
                  f);
         return;
     }
-
-    for (int j = 0; j <= p; ++j) {
-        UK.data[j] = U1.data[0];
-        UK.data[mk - p + j] = U1.data[m1];
-    }
-    int info;
-    if (m1 < mk) {
-        cardo::RefineKnotVectCurve(hi(P1), p, U1.data, P1.data, X1.data(), nx1 - 1, UK.data,
-                                   PK.data, info);
-        if (!check_info(info)) return;
-    } else {
-        std::memmove(PK.data, P1.data, sizeof(double) * P1.len);
-    }
-    if (m2 < mk) {
-        cardo::RefineKnotVectCurve(hi(P2), p, U2.data, P2.data, X2.data(), nx2 - 1, UK.data,
-                                   Q2.data(), info);
-        if (!check_info(info)) return;
-    } else {
-        std::memcpy(Q2.data(), P2.data, sizeof(double) * P2.len);
-    }
-    for (int j = 0; j <= nk; ++j) PK.data[j] = PK.data[j] + Q2[j];
+    if (!check_info(info1)) return;
+    check_info(info2);
 }
 
 void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
@@ -173,12 +191,11 @@ void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
         return;
     }
     const Py_ssize_t ml = Ul.len - 1, nl = Pl.len - 1, nr = Pr.len - 1;
+    // Every copy runs with the interpreter lock released.
+    pv::NoGil nogil;
     const double shift = Ul.data[ml] - Ur.data[0];
     for (Py_ssize_t i = 0; i <= ml; ++i) UK.data[i] = Ul.data[i];
-    {
-        pv::NoGil nogil;
-        for (Py_ssize_t i = 0; i <= nr; ++i) UK.data[ml + 1 + i] = shift + Ur.data[p + 1 + i];
-    }
+    for (Py_ssize_t i = 0; i <= nr; ++i) UK.data[ml + 1 + i] = shift + Ur.data[p + 1 + i];
     for (Py_ssize_t i = 0; i <= nl; ++i) PK.data[i] = Pl.data[i];
     for (Py_ssize_t i = 0; i <= nr; ++i) PK.data[nl + 1 + i] = Pr.data[i];
 }
@@ -304,8 +321,8 @@ const char splcsum_doc[] =
     "values of `knotuniondim`. AssertionError \"same extremes of the knot vector is\n"
     "required\" before anything is written (not checked under python -O);\n"
     "ValueError for inconsistent sizes or short arrays; refinement failures raise\n"
-    "as in `splkref`. The merge of the knots runs with the interpreter lock\n"
-    "released.\n\n"
+    "as in `splkref`. The comparison and merge of the knots, the refinements and\n"
+    "the sum run with the interpreter lock released.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A5.4.\n";
 
@@ -327,8 +344,7 @@ const char splcjoin_doc[] =
     "AssertionError (no message) unless len(Ul) - 1 == p + len(Pl),\n"
     "len(Ur) == p + len(Pr) + 1, len(PK) == len(Pl) + len(Pr) and\n"
     "len(UK) == p + len(PK) + 1 (not checked under python -O, where short arrays\n"
-    "raise ValueError). The copy of the right knots runs with the interpreter\n"
-    "lock released.\n\n"
+    "raise ValueError). The copies run with the interpreter lock released.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2.\n";
 
