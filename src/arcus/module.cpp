@@ -177,7 +177,8 @@ PyObject* init() {
     g_methods.clear();
     for (const char* name : ALL) {
         const PyMethodDef* m = find_method(name);
-        if (m) g_methods.push_back(*m);
+        if (!m) return pv::raise(PyExc_SystemError, "arcus: function '%s' is not built", name);
+        g_methods.push_back(*m);
     }
     g_methods.push_back(PyMethodDef{"_check_info",
                                     PV_FASTCALL_CAST((pv::fastcall<check_info_entry, check_info_args>)),
@@ -193,7 +194,8 @@ PyObject* init() {
     std::vector<const pv::CEntry*> entries;
     for (const char* name : ENTRIES) {
         const pv::CEntry* e = find_entry(name);
-        if (e) entries.push_back(e);
+        if (!e) return pv::raise(PyExc_SystemError, "arcus: C entry '%s' is not built", name);
+        entries.push_back(e);
     }
     if (!pv::publish_capi(mod.get(), entries.data(), static_cast<Py_ssize_t>(entries.size())))
         return nullptr;
