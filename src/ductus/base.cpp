@@ -1,0 +1,431 @@
+// PyVELTObject: the persistable base, the document save and load flows, and
+// the XML helpers shared by the classes.
+#include "ductus/ductus.hpp"
+
+#include <string>
+
+#include <unistd.h>
+
+namespace ductus {
+
+namespace {
+
+constexpr const char* ROOT_TAG = "PyVELTObjectList";
+constexpr const char* DEFAULT_EXT = ".pyvelt";
+// Identifies the layout of PyVELTObject in its pickles.
+constexpr unsigned long LAYOUT_CHECKSUM = 0x6d1f4a2UL;
+
+// func(*args, **kwargs) from a list of positional objects and name/value pairs.
+PyObject* call_kw(PyObject* func, std::initializer_list<PyObject*> args,
+                  std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {
+    pv::Ref t(PyTuple_New(static_cast<Py_ssize_t>(args.size())));
+    if (!t) return nullptr;
+    Py_ssize_t i = 0;
+    for (PyObject* a : args) {
+        Py_INCREF(a);
+        PyTuple_SET_ITEM(t.get(), i++, a);
+    }
+    pv::Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (const auto& kv : kwargs) {
+        if (PyDict_SetItemString(d.get(), kv.first, kv.second) < 0) return nullptr;
+    }
+    return PyObject_Call(func, t.get(), d.get());
+}
+
+PyObject* attr_call_kw(PyObject* obj, const char* name, std::initializer_list<PyObject*> args,
+                       std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {
+    pv::Ref f(PyObject_GetAttrString(obj, name));
+    return f ? call_kw(f.get(), args, kwargs) : nullptr;
+}
+
+// The file name rule: ".pyvelt" is appended when the name has no extension.
+PyObject* file_name(PyObject* fname) {
+    pv::Ref path(PyObject_GetAttrString(mods.os, "path"));
+    if (!path) return nullptr;
+    pv::Ref parts(pv::call_method(path.get(), "splitext", fname));
+    if (!parts) return nullptr;
+    if (!PyTuple_Check(parts.get()) || PyTuple_GET_SIZE(parts.get()) != 2) {
+        return pv::raise(PyExc_TypeError, "os.path.splitext() returned an unexpected value");
+    }
+    int empty = PyObject_Not(PyTuple_GET_ITEM(parts.get(), 1));
+    if (empty < 0) return nullptr;
+    if (!empty) {
+        Py_INCREF(fname);
+        return fname;
+    }
+    pv::Ref ext(PyUnicode_FromString(DEFAULT_EXT));
+    return ext ? PyNumber_Add(fname, ext.get()) : nullptr;
+}
+
+// A parser that neither resolves entities nor reaches the network.
+PyObject* safe_parser(bool remove_blank_text) {
+    return attr_call_kw(mods.etree, "XMLParser", {},
+                        {{"remove_blank_text", remove_blank_text ? Py_True : Py_False},
+                         {"resolve_entities", Py_False},
+                         {"no_network", Py_True}});
+}
+
+PyObject* parse(PyObject* fname, bool remove_blank_text) {
+    pv::Ref parser(safe_parser(remove_blank_text));
+    if (!parser) return nullptr;
+    return attr_call_kw(mods.etree, "parse", {fname, parser.get()}, {});
+}
+
+// Writes `data` (bytes) to `path` without ever leaving a partial file there:
+// the bytes go to a new file in the same folder, which replaces `path` only
+// once it is complete and flushed to disk.
+bool write_replace(PyObject* path, PyObject* data) {
+    PyObject* os = mods.os;
+    pv::Ref ospath(PyObject_GetAttrString(os, "path"));
+    if (!ospath) return false;
+    pv::Ref absp(pv::call_method(ospath.get(), "abspath", path));
+    if (!absp) return false;
+    pv::Ref dir(pv::call_method(ospath.get(), "dirname", absp.get()));
+    pv::Ref base(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
+    if (!base) return false;
+    pv::Ref flags(PyLong_FromLong(0));
+    {
+        long f = 0;
+        for (const char* name : {"O_WRONLY", "O_CREAT", "O_EXCL", "O_BINARY", "O_CLOEXEC"}) {
+            pv::Ref v(PyObject_GetAttrString(os, name));
+            if (!v) { PyErr_Clear(); continue; }
+            f |= PyLong_AsLong(v.get());
+        }
+        flags.reset(PyLong_FromLong(f));
+    }
+    pv::Ref mode(PyLong_FromLong(0666));
+    if (!flags || !mode) return false;
+    static unsigned long counter = 0;
+    pv::Ref tmp, fd;
+    for (int attempt = 0; !fd; ++attempt) {
+        pv::Ref name(PyUnicode_FromFormat(".%U.%ld.%lu.tmp", base.get(), static_cast<long>(getpid()),
+                                          ++counter));
+        if (!name) return false;
+        tmp.reset(pv::call_method(ospath.get(), "join", dir.get(), name.get()));
+        if (!tmp) return false;
+        fd.reset(pv::call_method(os, "open", tmp.get(), flags.get(), mode.get()));
+        if (!fd) {
+            if (attempt < 100 && PyErr_ExceptionMatches(PyExc_FileExistsError)) {
+                PyErr_Clear();
+                continue;
+            }
+            return false;
+        }
+    }
+    bool open_fd = true;
+    bool ok = true;
+    {
+        // An existing document keeps its permissions.
+        pv::Ref isfile(pv::call_method(ospath.get(), "isfile", path));
+        ok = static_cast<bool>(isfile);
+        if (ok && isfile.get() == Py_True) {
+            pv::Ref st(pv::call_method(os, "stat", path));
+            pv::Ref st_mode(st ? PyObject_GetAttrString(st.get(), "st_mode") : nullptr);
+            pv::Ref mask(PyLong_FromLong(07777));
+            pv::Ref m(st_mode && mask ? PyNumber_And(st_mode.get(), mask.get()) : nullptr);
+            pv::Ref r(m ? pv::call_method(os, "chmod", tmp.get(), m.get()) : nullptr);
+            ok = static_cast<bool>(r);
+        }
+    }
+    if (ok) {
+        pv::Ref view(PyMemoryView_FromObject(data));
+        ok = static_cast<bool>(view);
+        while (ok && PyObject_Length(view.get()) > 0) {
+            pv::Ref w(pv::call_method(os, "write", fd.get(), view.get()));
+            Py_ssize_t k = w ? PyLong_AsSsize_t(w.get()) : -1;
+            if (k < 0) { ok = false; break; }
+            if (k == 0) {
+                PyErr_SetString(PyExc_OSError, "write returned 0 bytes");
+                ok = false;
+                break;
+            }
+            view.reset(PySequence_GetSlice(view.get(), k, PY_SSIZE_T_MAX));
+            ok = static_cast<bool>(view);
+        }
+    }
+    if (ok) {
+        pv::Ref r(pv::call_method(os, "fsync", fd.get()));
+        ok = static_cast<bool>(r);
+    }
+    if (ok) {
+        open_fd = false;
+        pv::Ref r(pv::call_method(os, "close", fd.get()));
+        ok = static_cast<bool>(r);
+    }
+    if (ok) {
+        pv::Ref r(pv::call_method(os, "replace", tmp.get(), path));
+        ok = static_cast<bool>(r);
+    }
+    if (!ok) {
+        // Keep the first error; the clean-up must not mask it.
+        PyObject *t, *v, *tb;
+        PyErr_Fetch(&t, &v, &tb);
+        if (open_fd) Py_XDECREF(pv::call_method(os, "close", fd.get()));
+        PyErr_Clear();
+        Py_XDECREF(pv::call_method(os, "unlink", tmp.get()));
+        PyErr_Clear();
+        PyErr_Restore(t, v, tb);
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------- PyVELTObject
+
+PyObject* base_new(PyTypeObject* type, PyObject*, PyObject*) {
+    PyObject* o = type->tp_alloc(type, 0);
+    if (o) reinterpret_cast<BaseObj*>(o)->vtab = &base_vtab;
+    return o;
+}
+
+PyObject* abstract() { return pv::raise(PyExc_NotImplementedError, "abstract method"); }
+
+PyObject* base_c_loadxml(StrArg, StrArg) { Py_RETURN_NONE; }
+PyObject* base_getattrib(PyObject*) { return abstract(); }
+void base_add(PyObject*, pv::Obj, StrArg) { abstract(); }
+void base_update(PyObject*, pv::Obj, pv::Obj, StrArg) { abstract(); }
+PyObject* base_loadxml(PyObject*, StrArg, StrArg) { return abstract(); }
+
+void base_savexml(PyObject* self, StrArg fname_in, StrArg ID) {
+    pv::Ref fname(file_name(fname_in.o));
+    if (!fname) return;
+    pv::Ref ospath(PyObject_GetAttrString(mods.os, "path"));
+    pv::Ref isfile(ospath ? pv::call_method(ospath.get(), "isfile", fname.get()) : nullptr);
+    if (!isfile) return;
+    pv::Ref tree, root;
+    const BaseVTab* t = vt(self);
+    if (PyObject_IsTrue(isfile.get())) {
+        tree.reset(parse(fname.get(), true));
+        root.reset(tree ? pv::call_method(tree.get(), "getroot") : nullptr);
+        pv::Ref tag(root ? PyObject_GetAttrString(root.get(), "tag") : nullptr);
+        if (!tag) return;
+        int same = PyUnicode_Check(tag.get()) && PyUnicode_CompareWithASCIIString(tag.get(), ROOT_TAG) == 0;
+        if (!same) {
+            pv::Ref text(PyObject_Str(tag.get()));
+            if (text) {
+                PyErr_Format(CorruptedFileError, "corrupt root node in the uploaded file: %U",
+                             text.get());
+            }
+            return;
+        }
+        pv::Ref cls(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__"));
+        pv::Ref found(cls ? query(tree.get(), cls.get(), ID.o, nullptr) : nullptr);
+        if (!found) return;
+        Py_ssize_t k = PyObject_Length(found.get());
+        if (k < 0) return;
+        if (k == 0) {
+            t->_addPyVELTObject(self, pv::Obj{root.get()}, ID);
+        } else if (k == 1) {
+            pv::Ref node(PySequence_GetItem(found.get(), 0));
+            if (!node) return;
+            t->_updatePyVELTObject(self, pv::Obj{tree.get()}, pv::Obj{node.get()}, ID);
+        } else {
+            pv::Ref idt(id_text(ID.o));
+            if (idt) PyErr_Format(CorruptedFileError, "multiple matches in the uploaded file: %U", idt.get());
+            return;
+        }
+    } else {
+        pv::Ref tag(PyUnicode_FromString(ROOT_TAG));
+        root.reset(tag ? pv::call_method(mods.etree, "Element", tag.get()) : nullptr);
+        tree.reset(root ? pv::call_method(mods.etree, "ElementTree", root.get()) : nullptr);
+        pv::Ref version(tree ? PyObject_GetAttrString(mods.pyvelt, "__version__") : nullptr);
+        pv::Ref vtext(version ? PyObject_Str(version.get()) : nullptr);
+        pv::Ref text(vtext ? PyUnicode_FromFormat("Generated by python_velt %U", vtext.get()) : nullptr);
+        pv::Ref comment(text ? pv::call_method(mods.etree, "Comment", text.get()) : nullptr);
+        pv::Ref r(comment ? pv::call_method(root.get(), "addprevious", comment.get()) : nullptr);
+        if (!r) return;
+        t->_addPyVELTObject(self, pv::Obj{root.get()}, ID);
+    }
+    if (PyErr_Occurred()) return;
+    pv::Ref enc(PyUnicode_FromString("utf-8"));
+    pv::Ref data(enc ? attr_call_kw(mods.etree, "tostring", {tree.get()},
+                                    {{"pretty_print", Py_True},
+                                     {"xml_declaration", Py_True},
+                                     {"encoding", enc.get()}})
+                     : nullptr);
+    if (!data) return;
+    write_replace(fname.get(), data.get());
+}
+
+// Pickling of PyVELTObject and of Python classes derived from it directly:
+// the class and the instance dictionary.
+PyObject* base_reduce(PyObject* self, PyObject*) {
+    pv::Ref mod(PyImport_ImportModule("pyvelt.ductus"));
+    pv::Ref fn(mod ? PyObject_GetAttrString(mod.get(), "_unpickle_PyVELTObject") : nullptr);
+    if (!fn) return nullptr;
+    pv::Ref state;
+    PyObject** dictptr = _PyObject_GetDictPtr(self);
+    if (dictptr && *dictptr) state = pv::Ref::borrow(*dictptr);
+    else state = pv::Ref::borrow(Py_None);
+    return Py_BuildValue("(O(OkO))", fn.get(), reinterpret_cast<PyObject*>(Py_TYPE(self)),
+                         LAYOUT_CHECKSUM, state.get());
+}
+
+PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static const char* const names[] = {"_unpickle_PyVELTObject", "type", "checksum", "state", nullptr};
+    PyObject* a[3];
+    if (!pv::parse_args(names, 3, args, nargs, kwnames, a)) return nullptr;
+    if (!PyType_Check(a[0]) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(a[0]), &BaseType)) {
+        return pv::raise(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
+                         Py_TYPE(a[0])->tp_name);
+    }
+    unsigned long sum = PyLong_AsUnsignedLongMask(a[1]);
+    if (PyErr_Occurred()) return nullptr;
+    if (sum != LAYOUT_CHECKSUM) {
+        pv::Ref pickle(PyImport_ImportModule("pickle"));
+        pv::Ref err(pickle ? PyObject_GetAttrString(pickle.get(), "PickleError") : nullptr);
+        if (err) {
+            PyErr_Format(err.get(), "Incompatible checksums (0x%lx vs (0x%lx) = ())", sum,
+                         LAYOUT_CHECKSUM);
+        }
+        return nullptr;
+    }
+    pv::Ref empty(PyTuple_New(0));
+    pv::Ref obj(empty ? base_new(reinterpret_cast<PyTypeObject*>(a[0]), empty.get(), nullptr) : nullptr);
+    if (!obj) return nullptr;
+    if (a[2] != Py_None) {
+        pv::Ref d(PyObject_GetAttrString(obj.get(), "__dict__"));
+        pv::Ref r(d ? pv::call_method(d.get(), "update", a[2]) : nullptr);
+        if (!r) return nullptr;
+    }
+    return obj.release();
+}
+
+const char* const savexml_args[] = {"savexml", "fname", "ID", nullptr};
+const char* const loadxml_args[] = {"loadxml", "fname", "ID", nullptr};
+const char* const getattrib_args[] = {"_getAttrib", nullptr};
+const char* const add_args[] = {"_addPyVELTObject", "root", "ID", nullptr};
+const char* const update_args[] = {"_updatePyVELTObject", "tree", "node", "ID", nullptr};
+
+using SaveM = pv::Method<base_savexml, savexml_args>;
+using LoadM = pv::Method<base_loadxml, loadxml_args>;
+using GetAttribM = pv::Method<base_getattrib, getattrib_args, pv::DictOrNone, pv::Call::NoArgs>;
+using AddM = pv::Method<base_add, add_args>;
+using UpdateM = pv::Method<base_update, update_args>;
+
+#define XML_ARGS_DOC                                                                    \
+    "Parameters\n----------\n"                                                          \
+    "fname : str\n    The file name; the .pyvelt extension is used when none is given.\n" \
+    "ID : str\n    The object ID.\n\n"
+
+const char savexml_doc[] =
+    "savexml(self, fname, ID)\n--\n\n"
+    "Method to save a PyVELTObject object to a file in .xml format.\n\n"
+    "The object is appended to the document, or its element is rewritten when the\n"
+    "document already holds one with the same class and ID. A new document is\n"
+    "created when the file does not exist.\n\n" XML_ARGS_DOC
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\n"
+    "CorruptedFileError when the existing document has another root element or\n"
+    "several elements with this ID. The document is written to a new file that\n"
+    "replaces the old one only when complete: a failure leaves the old file as it was.\n\n"
+    "References\n----------\nlxml.etree, https://lxml.de\n";
+const char loadxml_doc[] =
+    "loadxml(fname, ID)\n--\n\n"
+    "Method to load a PyVELTObject object from a file in .xml format.\n\n"
+    "Abstract: the subclasses define their own.\n\n" XML_ARGS_DOC
+    "Returns\n-------\nPyVELTObject\n\n"
+    "Notes\n-----\nRaises NotImplementedError.\n\n"
+    "References\n----------\nlxml.etree, https://lxml.de\n";
+const char getattrib_doc[] =
+    "_getAttrib(self)\n--\n\n"
+    "Returns the attributes of the object as a dictionary.\n\n"
+    "Abstract.\n\nParameters\n----------\nNone\n\n"
+    "Returns\n-------\ndict\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
+    "References\n----------\nNone\n";
+const char add_doc[] =
+    "_addPyVELTObject(self, root, ID)\n--\n\n"
+    "Appends the element of the object to the document root.\n\n"
+    "Abstract.\n\nParameters\n----------\nroot : lxml element\n    The document root.\n"
+    "ID : str\n    The object ID.\n\n"
+    "Returns\n-------\nNone\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
+    "References\n----------\nNone\n";
+const char update_doc[] =
+    "_updatePyVELTObject(self, tree, node, ID)\n--\n\n"
+    "Rewrites the element of the object in a document.\n\n"
+    "Abstract.\n\nParameters\n----------\ntree : lxml element tree\n    The document.\n"
+    "node : lxml element\n    The element of the object.\nID : str\n    The object ID.\n\n"
+    "Returns\n-------\nNone\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
+    "References\n----------\nNone\n";
+
+PyMethodDef base_methods[] = {
+    SaveM::def(savexml_doc),
+    LoadM::def(loadxml_doc, METH_STATIC),
+    GetAttribM::def(getattrib_doc),
+    AddM::def(add_doc),
+    UpdateM::def(update_doc),
+    {"__reduce__", base_reduce, METH_NOARGS, "Helper for pickle."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const char base_doc[] = "\n    An abstract class for python_velt type.\n    \n    ";
+
+}  // namespace
+
+BaseVTab base_vtab = {
+    base_c_loadxml, GetAttribM::slot, AddM::slot, UpdateM::slot, SaveM::slot,
+};
+
+PyTypeObject BaseType = pv::type_head();
+
+PyMethodDef unpickle_base_def = {"_unpickle_PyVELTObject", PV_FASTCALL_CAST(unpickle_base),
+                                 METH_FASTCALL | METH_KEYWORDS, nullptr};
+
+bool ready_base() {
+    return pv::ready_type(BaseType, pv::TypeSpec{"pyvelt.ductus.PyVELTObject", sizeof(BaseObj),
+                                                 base_doc, nullptr, base_methods, nullptr,
+                                                 base_new, nullptr});
+}
+
+PyObject* id_text(PyObject* ID) {
+    if (ID == Py_None) return PyUnicode_FromString("None");
+    return PyObject_Str(ID);
+}
+
+PyObject* query(PyObject* tree, PyObject* cls, PyObject* ID, const char* tail) {
+    pv::Ref idt(id_text(ID));
+    pv::Ref q(PyUnicode_FromFormat("/%s/*[name()=$cls][@ID=$id]%s", ROOT_TAG, tail ? tail : ""));
+    if (!idt || !q) return nullptr;
+    return attr_call_kw(tree, "xpath", {q.get()}, {{"cls", cls}, {"id", idt.get()}});
+}
+
+PyObject* find_element(PyObject* fname_in, PyObject* ID, const char* cls, pv::Ref* tree_out) {
+    pv::Ref fname(file_name(fname_in));
+    pv::Ref tree(fname ? parse(fname.get(), false) : nullptr);
+    pv::Ref name(PyUnicode_FromString(cls));
+    pv::Ref found(tree && name ? query(tree.get(), name.get(), ID, nullptr) : nullptr);
+    if (!found) return nullptr;
+    Py_ssize_t k = PyObject_Length(found.get());
+    if (k < 0) return nullptr;
+    if (k == 0) {
+        pv::Ref idt(id_text(ID));
+        if (idt) PyErr_Format(PyExc_ValueError, "no match for ID: %U", idt.get());
+        return nullptr;
+    }
+    if (tree_out) *tree_out = std::move(tree);
+    return PySequence_GetItem(found.get(), 0);
+}
+
+PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib) {
+    return pv::call_method(mods.etree, "SubElement", parent, tag, attrib);
+}
+
+PyObject* number_text(PyObject* v) { return PyObject_Str(v); }
+
+// The attributes of a new element: ID first, then those of _getAttrib.
+PyObject* element_attrib(PyObject* self, PyObject* ID) {
+    pv::Ref d(PyDict_New());
+    pv::Ref idt(id_text(ID));
+    if (!d || !idt || PyDict_SetItemString(d.get(), "ID", idt.get()) < 0) return nullptr;
+    pv::Ref more(vt(self)->_getAttrib(self));
+    if (!more) return nullptr;
+    pv::Ref r(pv::call_method(d.get(), "update", more.get()));
+    return r ? d.release() : nullptr;
+}
+
+PyObject* class_name(PyObject* self) {
+    return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__");
+}
+
+
+}  // namespace ductus

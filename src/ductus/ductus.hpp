@@ -1,0 +1,262 @@
+// pyvelt.ductus: trajectory and point objects and their persistence.
+//
+// The three extension types carry a table of C-level operations; C code
+// calls an object's operations through its table, and the overridable ones
+// call a Python subclass's redefinition instead of the built-in method
+// (pv::Method::slot). Spline work is done only through the C entries of
+// pyvelt.arcus bound at import.
+#pragma once
+
+#include "common/pyobj.hpp"
+
+namespace ductus {
+
+using pv::DArr;
+using pv::DArr2;
+using pv::OptTol;
+
+// A point in joint space: time, value and order of derivation.
+struct c_point1d {
+    double t;
+    double val;
+    unsigned int order;
+};
+
+// ---------------------------------------------------------------- instances
+
+struct BaseObj;
+struct PointObj;
+struct TrajObj;
+
+using StrArg = pv::StrOrNone;
+
+// Operations of PyVELTObject; the subclasses' tables start with these.
+struct BaseVTab {
+    PyObject* (*c_loadxml)(StrArg fname, StrArg ID);
+    PyObject* (*_getAttrib)(PyObject* self);
+    void (*_addPyVELTObject)(PyObject* self, pv::Obj root, StrArg ID);
+    void (*_updatePyVELTObject)(PyObject* self, pv::Obj tree, pv::Obj node, StrArg ID);
+    void (*savexml)(PyObject* self, StrArg fname, StrArg ID);
+};
+
+struct BaseObj {
+    PyObject_HEAD
+    const BaseVTab* vtab;
+};
+
+struct PointVTab {
+    BaseVTab base;
+    PyObject* (*c_loadxml)(StrArg fname, StrArg ID);
+    PyObject* (*copy)(PointObj* self);
+};
+
+struct PointObj {
+    BaseObj base;
+    c_point1d p;
+};
+
+struct TrajType {
+    static PyTypeObject* type();
+};
+struct PointType {
+    static PyTypeObject* type();
+};
+using TrajArg = pv::Inst<TrajType>;
+using PointArg = pv::Inst<PointType>;
+using TrajRes = pv::InstOrNone<TrajType>;
+
+// Default tolerance of the knot-removal methods.
+struct RemTol {
+    static constexpr double value = 1e-13;
+};
+
+
+struct TrajVTab {
+    BaseVTab base;
+    PyObject* (*from_ptrs)(double* knotvector, double* cpts, int p, int n, unsigned order,
+                           bool owner);
+    PyObject* (*new_struct)(int p, int n, unsigned order);
+    PyObject* (*c_loadxml)(StrArg fname, StrArg ID);
+    int (*c_eq)(TrajObj* self, TrajObj* other);
+    void (*c_vshift)(TrajObj* self, double x);
+    void (*c_vscale)(TrajObj* self, double k);
+    PyObject* (*c_splcsum)(TrajObj* self, TrajArg other);
+    PyObject* (*c_splcmul)(TrajObj* self, TrajArg other);
+    PyObject* (*_sget_knotvector)(TrajObj* self);
+    PyObject* (*_sget_cpts)(TrajObj* self);
+    void (*_dset_data)(TrajObj* self, pv::BytesOrNone knots, pv::BytesOrNone cpts, int p, int n,
+                       unsigned order, pv::Truth owner);
+    double (*peval)(TrajObj* self, double x);
+    void (*ceval)(TrajObj* self, pv::ArrObj xp);
+    double (*dpeval)(TrajObj* self, double x, pv::OptInt<1> nu);
+    void (*dceval)(TrajObj* self, pv::ArrObj xp, pv::OptInt<1> nu);
+    void (*c_hshift)(TrajObj* self, double x);
+    void (*rshift)(TrajObj* self, double x);
+    void (*ashift)(TrajObj* self, double x);
+    void (*c_hscale)(TrajObj* self, double k);
+    void (*hscale)(TrajObj* self, double k);
+    void (*adapt)(TrajObj* self, double start, double stop);
+    PyObject* (*derivative)(TrajObj* self, pv::OptInt<1> nu);
+    PyObject* (*antiderivative)(TrajObj* self, pv::OptInt<1> nu);
+    PyObject* (*knotins)(TrajObj* self, double u, int r);
+    PyObject* (*knotref)(TrajObj* self, pv::ArrObj X);
+    PyObject* (*knotrem)(TrajObj* self, double u, int r, pv::OptDouble<RemTol> tol);
+    PyObject* (*knotsrem)(TrajObj* self, pv::OptDouble<RemTol> tol);
+    PyObject* (*knotrem_notol)(TrajObj* self, double u, int r);
+    PyObject* (*copy)(TrajObj* self);
+    PyObject* (*degelev)(TrajObj* self, pv::OptInt<1> nu);
+    void (*setValueTr_point)(TrajObj* self, PointArg p);
+    void (*setValueTr_tuple)(TrajObj* self, pv::Obj p);
+    void (*setValueAm_point)(TrajObj* self, PointArg p);
+    void (*setValueAm_tuple)(TrajObj* self, pv::Obj p);
+};
+
+struct TrajObj {
+    BaseObj base;
+    int p;
+    int n;
+    unsigned int order;
+    double* _knotvector;
+    double* _cpts;
+    int ptrs_owner;
+    // The blocks behind _knotvector and _cpts (capsules, also the base
+    // objects of the array views), or nullptr.
+    PyObject* kstore;
+    PyObject* cstore;
+    vectorcallfunc vectorcall;
+};
+
+// ---------------------------------------------------------------- module state
+
+// C entries of pyvelt.arcus, bound at import.
+struct Arcus {
+    int (*distintknots)(DArr U, int p);
+    void (*averagcpts)(DArr U, int p, DArr C);
+    double (*splpev)(double u, DArr U, DArr P, int p);
+    void (*splcev)(DArr C, DArr U, DArr P, int p);
+    void (*dsplpev)(double u, DArr U, DArr P, int p, int d, DArr CK);
+    void (*dsplcev)(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK);
+    void (*splkins)(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q);
+    int (*splkrem)(DArr U, DArr P, int p, double u, int num, const OptTol* tol);
+    int (*splksrem)(DArr U, DArr P, int p, const OptTol* tol);
+    int (*splkrem_notol)(DArr U, DArr P, int p, double u, int num);
+    void (*degelevc)(DArr U, DArr P, int p, int t, DArr Uh, DArr Q);
+    void (*asplcpts)(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
+    int (*dsplcpts2)(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
+    void (*splkref)(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q);
+    PyObject* (*knotuniondim)(DArr U1, DArr U2, int p);
+    void (*splcsum)(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk, DArr PK);
+};
+extern Arcus arcus;
+
+// Modules used at run time (imported once at initialisation).
+struct Modules {
+    PyObject* os;
+    PyObject* etree;
+    PyObject* pyvelt;
+    PyObject* isscalar;  // numpy.isscalar
+};
+extern Modules mods;
+
+extern PyTypeObject BaseType;
+extern PyTypeObject PointTypeObj;
+extern PyTypeObject TrajTypeObj;
+extern PyObject* CorruptedFileError;
+extern PyObject* ConvergenceError;
+
+extern BaseVTab base_vtab;
+extern PointVTab point_vtab;
+extern TrajVTab traj_vtab;
+
+// Readies the types (the module frame publishes them).
+bool ready_base();
+bool ready_point();
+bool ready_traj();
+// The module function behind PyVELTObject's pickling.
+extern PyMethodDef unpickle_base_def;
+
+inline const TrajVTab* vt(TrajObj* t) { return reinterpret_cast<const TrajVTab*>(t->base.vtab); }
+inline const BaseVTab* vt(PyObject* o) { return reinterpret_cast<BaseObj*>(o)->vtab; }
+
+// ---------------------------------------------------------------- persistence helpers
+
+// The object's element in a parsed document: a list of the direct children of
+// the root named `cls` whose ID attribute equals `ID` (None: "None"); `tail`
+// (or nullptr) selects a child of those elements. The ID is an XPath
+// variable, never part of the query text.
+PyObject* query(PyObject* tree, PyObject* cls, PyObject* ID, const char* tail);
+// The ID as element text: the str itself, or "None".
+PyObject* id_text(PyObject* ID);
+// Load steps shared by the classes: file name rule, parse, query, the first
+// match (ValueError "no match for ID: ..."). Returns the element, and the
+// parsed document in `tree` when asked.
+PyObject* find_element(PyObject* fname, PyObject* ID, const char* cls, pv::Ref* tree = nullptr);
+// Appends a child element named `tag` with the attributes of `attrib` to
+// `parent` (new reference to the child).
+PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib);
+// Number text of a value: str(value).
+PyObject* number_text(PyObject* v);
+// The attributes of a new element: ID first, then those of _getAttrib.
+PyObject* element_attrib(PyObject* self, PyObject* ID);
+// The name of the object's class.
+PyObject* class_name(PyObject* self);
+
+// ---------------------------------------------------------------- trajectory internals
+
+// Builds a Trajectory1d around two blocks from the Python allocator; with
+// `frees` the object releases them when no longer used. On failure the
+// blocks are released when `frees` is set.
+PyObject* make_traj(double* knots, double* cpts, int p, int n, unsigned order, bool owner,
+                    bool frees);
+// ValueError when the trajectory has no arrays.
+bool need_data(TrajObj* t);
+inline DArr knots_of(TrajObj* t) { return DArr{t->_knotvector, Py_ssize_t(t->p) + t->n + 2}; }
+inline DArr cpts_of(TrajObj* t) { return DArr{t->_cpts, Py_ssize_t(t->n) + 1}; }
+// The domain [start, stop], read through the properties for a subclass.
+bool domain(TrajObj* t, double& start, double& stop);
+// Memory block of `count` doubles from the Python allocator, released unless
+// handed over.
+class Mem {
+public:
+    Mem() noexcept : p_(nullptr) {}
+    ~Mem() { PyMem_Free(p_); }
+    Mem(const Mem&) = delete;
+    Mem& operator=(const Mem&) = delete;
+    // MemoryError "memory allocation failed" (or ValueError for a count that is
+    // not positive or beyond the 32-bit range).
+    bool alloc(long long count);
+    // Keeps the first `count` values (ValueError / MemoryError as alloc).
+    bool shrink(long long count);
+    double* get() const { return p_; }
+    double* release() { double* r = p_; p_ = nullptr; return r; }
+private:
+    double* p_;
+};
+
+// Methods of Trajectory1d defined in the files of each concern.
+extern PyMethodDef traj_eval_methods[];
+extern PyMethodDef traj_edit_methods[];
+extern PyMethodDef traj_algebra_methods[];
+extern PyNumberMethods traj_number;
+PyObject* traj_richcompare(PyObject* a, PyObject* b, int op);
+PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
+                          PyObject* kwnames);
+
+// C-level operations defined in the files of each concern.
+int traj_c_eq(TrajObj* self, TrajObj* other);
+void traj_c_vshift(TrajObj* self, double x);
+void traj_c_vscale(TrajObj* self, double k);
+void traj_c_hshift(TrajObj* self, double x);
+void traj_c_hscale(TrajObj* self, double k);
+void fill_eval_slots(TrajVTab& t);
+void fill_edit_slots(TrajVTab& t);
+void fill_algebra_slots(TrajVTab& t);
+
+}  // namespace ductus
+
+namespace pv {
+template <>
+struct TypeText<ductus::c_point1d> {
+    static constexpr const char* s = "struct c_point1d";
+};
+}  // namespace pv

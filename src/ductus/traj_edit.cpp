@@ -1,0 +1,347 @@
+// Trajectory1d domain transforms, calculus and knot operations.
+#include "ductus/ductus.hpp"
+
+#include <cmath>
+#include <cstring>
+
+namespace ductus {
+
+void traj_c_hshift(TrajObj* self, double x) {
+    if (!self->_knotvector) return;
+    const DArr U = knots_of(self);
+    for (Py_ssize_t i = 0; i < U.len; ++i) U.data[i] = U.data[i] + x;
+}
+
+void traj_c_hscale(TrajObj* self, double k) {
+    if (!self->_knotvector) return;
+    const DArr U = knots_of(self);
+    const double t = (k - 1.0) * U.data[0];
+    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = k * U.data[i] - t;
+}
+
+namespace {
+
+PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
+    return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,
+                     true, true);
+}
+
+// Copies of the arrays, for the operations that work on them in place.
+bool copy_arrays(TrajObj* self, Mem& k, Mem& c) {
+    const DArr U = knots_of(self), P = cpts_of(self);
+    if (!k.alloc(U.len) || !c.alloc(P.len)) return false;
+    std::memcpy(k.get(), U.data, sizeof(double) * U.len);
+    std::memcpy(c.get(), P.data, sizeof(double) * P.len);
+    return true;
+}
+
+bool check_u(TrajObj* self, double u) {
+    double a, b;
+    if (!domain(self, a, b)) return false;
+    if (u < a || u > b) {
+        return pv::fail(PyExc_ValueError, "'u' out of domain: %s", pv::double_text(u).c_str());
+    }
+    return true;
+}
+
+bool nonneg(int v, const char* msg) { return v >= 0 || pv::fail(PyExc_ValueError, "%s", msg); }
+
+// ---------------------------------------------------------------- domain transforms
+
+void rshift(TrajObj* self, double x) {
+    if (need_data(self)) traj_vtab.c_hshift(self, x);
+}
+
+void ashift(TrajObj* self, double x) {
+    double a, b;
+    if (need_data(self) && domain(self, a, b)) traj_vtab.c_hshift(self, x - a);
+}
+
+void hscale(TrajObj* self, double k) {
+    if (!need_data(self)) return;
+    // A factor that is not positive (or not finite) would leave knots that
+    // decrease or are not numbers.
+    if (!(k > 0.0) || !std::isfinite(k)) {
+        pv::fail(PyExc_ValueError, "'k' must be a positive finite number, got %s",
+                 pv::double_text(k).c_str());
+        return;
+    }
+    traj_vtab.c_hscale(self, k);
+}
+
+void adapt(TrajObj* self, double start, double stop) {
+    if (!need_data(self)) return;
+    if (start >= stop) {
+        pv::fail(PyExc_ValueError, "'stop' must be strictly greater than 'start'");
+        return;
+    }
+    if (!std::isfinite(start) || !std::isfinite(stop)) {
+        pv::fail(PyExc_ValueError, "'start' and 'stop' must be finite numbers");
+        return;
+    }
+    double a, b;
+    if (!domain(self, a, b)) return;
+    if (b - a == 0.0) {
+        pv::fail(PyExc_ZeroDivisionError, "float division by zero");
+        return;
+    }
+    traj_vtab.c_hscale(self, (stop - start) / (b - a));
+    if (!domain(self, a, b)) return;
+    if (a != start) traj_vtab.c_hshift(self, start - a);
+}
+
+// ---------------------------------------------------------------- calculus
+
+bool nu_from_zero(int nu) {
+    return nu >= 0 ||
+           pv::fail(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
+}
+
+PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
+    if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
+    const DArr U = knots_of(self), P = cpts_of(self);
+    Mem uk, pk;
+    if (!uk.alloc(U.len) || !pk.alloc(P.len)) return nullptr;
+    const int nk = arcus.dsplcpts2(U, P, self->p, nu.v, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
+    if (PyErr_Occurred()) return nullptr;
+    const long long pd = static_cast<long long>(self->p) - nu.v;
+    if (!uk.shrink(nk + pd + 2) || !pk.shrink(static_cast<long long>(nk) + 1)) return nullptr;
+    return new_traj(uk, pk, pd, nk, self->order + static_cast<unsigned>(nu.v));
+}
+
+PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
+    if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
+    if (self->order < static_cast<unsigned>(nu.v)) {
+        return pv::raise(PyExc_ValueError, "negative 'order' not allowed");
+    }
+    const DArr U = knots_of(self), P = cpts_of(self);
+    Mem uk, pk;
+    if (!uk.alloc(U.len + 2LL * nu.v) || !pk.alloc(P.len + static_cast<long long>(nu.v))) return nullptr;
+    arcus.asplcpts(U, P, self->p, nu.v, DArr{uk.get(), U.len + 2 * Py_ssize_t(nu.v)},
+                   DArr{pk.get(), P.len + nu.v});
+    if (PyErr_Occurred()) return nullptr;
+    return new_traj(uk, pk, static_cast<long long>(self->p) + nu.v,
+                    static_cast<long long>(self->n) + nu.v, self->order - static_cast<unsigned>(nu.v));
+}
+
+PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
+    if (!need_data(self) || !nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
+    const DArr U = knots_of(self), P = cpts_of(self);
+    const int s = arcus.distintknots(U, self->p);
+    if (PyErr_Occurred()) return nullptr;
+    const long long nk = U.len + static_cast<long long>(nu.v) * (s + 2LL);
+    const long long np = P.len + static_cast<long long>(nu.v) * (s + 1LL);
+    Mem uk, pk;
+    if (!uk.alloc(nk) || !pk.alloc(np)) return nullptr;
+    arcus.degelevc(U, P, self->p, nu.v, DArr{uk.get(), Py_ssize_t(nk)}, DArr{pk.get(), Py_ssize_t(np)});
+    if (PyErr_Occurred()) return nullptr;
+    return new_traj(uk, pk, static_cast<long long>(self->p) + nu.v, np - 1, self->order);
+}
+
+// ---------------------------------------------------------------- knot operations
+
+PyObject* knotins(TrajObj* self, double u, int r) {
+    if (!need_data(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
+        return nullptr;
+    }
+    if (r > self->p) return pv::raise(PyExc_ValueError, "'r' must be less than or equal to 'p'");
+    const DArr U = knots_of(self), P = cpts_of(self);
+    Mem uq, q;
+    if (!uq.alloc(U.len + r) || !q.alloc(P.len + r)) return nullptr;
+    arcus.splkins(U, P, self->p, u, r, DArr{uq.get(), U.len + r}, DArr{q.get(), P.len + r});
+    if (PyErr_Occurred()) return nullptr;
+    return new_traj(uq, q, self->p, static_cast<long long>(self->n) + r, self->order);
+}
+
+PyObject* knotref(TrajObj* self, pv::ArrObj X_obj) {
+    pv::Buf buf;
+    if (!buf.acquire(X_obj.o, 1, "knotref", "X") || !need_data(self)) return nullptr;
+    const DArr X = buf.arr(), U = knots_of(self), P = cpts_of(self);
+    Mem ubar, q;
+    if (!ubar.alloc(U.len + X.len) || !q.alloc(P.len + X.len)) return nullptr;
+    for (Py_ssize_t i = 0; i + 1 < X.len; ++i) {
+        if (!(X.data[i] < X.data[i + 1])) return pv::raise(PyExc_ValueError, "'X' must be increasing");
+    }
+    arcus.splkref(U, P, self->p, X, DArr{ubar.get(), U.len + X.len}, DArr{q.get(), P.len + X.len});
+    if (PyErr_Occurred()) return nullptr;
+    return new_traj(ubar, q, self->p, self->n + static_cast<long long>(X.len), self->order);
+}
+
+// Trims the copies after t removals and builds the result.
+PyObject* after_removal(TrajObj* self, Mem& uq, Mem& q, int t) {
+    if (PyErr_Occurred()) return nullptr;
+    const long long nk = static_cast<long long>(self->p) + self->n + 2 - t;
+    const long long nc = static_cast<long long>(self->n) + 1 - t;
+    if (!uq.shrink(nk) || !q.shrink(nc)) return nullptr;
+    return new_traj(uq, q, self->p, nc - 1, self->order);
+}
+
+PyObject* knotrem(TrajObj* self, double u, int r, pv::OptDouble<RemTol> tol) {
+    Mem uq, q;
+    if (!need_data(self) || !copy_arrays(self, uq, q) || !check_u(self, u) ||
+        !nonneg(r, "'r' must be non-negative number")) {
+        return nullptr;
+    }
+    const OptTol opt{1, tol.v};
+    const int t = arcus.splkrem(DArr{uq.get(), knots_of(self).len}, DArr{q.get(), cpts_of(self).len},
+                                self->p, u, r, &opt);
+    return after_removal(self, uq, q, t);
+}
+
+PyObject* knotsrem(TrajObj* self, pv::OptDouble<RemTol> tol) {
+    Mem uq, q;
+    if (!need_data(self) || !copy_arrays(self, uq, q)) return nullptr;
+    const OptTol opt{1, tol.v};
+    const int t = arcus.splksrem(DArr{uq.get(), knots_of(self).len}, DArr{q.get(), cpts_of(self).len},
+                                 self->p, &opt);
+    return after_removal(self, uq, q, t);
+}
+
+PyObject* knotrem_notol(TrajObj* self, double u, int r) {
+    Mem uq, q;
+    if (!need_data(self) || !copy_arrays(self, uq, q) || !check_u(self, u) ||
+        !nonneg(r, "'r' must be non-negative number")) {
+        return nullptr;
+    }
+    const int t = arcus.splkrem_notol(DArr{uq.get(), knots_of(self).len},
+                                      DArr{q.get(), cpts_of(self).len}, self->p, u, r);
+    return after_removal(self, uq, q, t);
+}
+
+// ---------------------------------------------------------------- tables
+
+const char* const rshift_args[] = {"rshift", "x", nullptr};
+const char* const ashift_args[] = {"ashift", "x", nullptr};
+const char* const hscale_args[] = {"hscale", "k", nullptr};
+const char* const adapt_args[] = {"adapt", "start", "stop", nullptr};
+const char* const derivative_args[] = {"derivative", "nu", nullptr};
+const char* const antiderivative_args[] = {"antiderivative", "nu", nullptr};
+const char* const degelev_args[] = {"degelev", "nu", nullptr};
+const char* const knotins_args[] = {"knotins", "u", "r", nullptr};
+const char* const knotref_args[] = {"knotref", "X", nullptr};
+const char* const knotrem_args[] = {"knotrem", "u", "r", "tol", nullptr};
+const char* const knotsrem_args[] = {"knotsrem", "tol", nullptr};
+const char* const knotrem_notol_args[] = {"knotrem_notol", "u", "r", nullptr};
+
+using RshiftM = pv::Method<rshift, rshift_args, pv::AnyObj, pv::Call::O>;
+using AshiftM = pv::Method<ashift, ashift_args, pv::AnyObj, pv::Call::O>;
+using HscaleM = pv::Method<hscale, hscale_args, pv::AnyObj, pv::Call::O>;
+using AdaptM = pv::Method<adapt, adapt_args>;
+using DerivativeM = pv::Method<derivative, derivative_args, TrajRes>;
+using AntiderivativeM = pv::Method<antiderivative, antiderivative_args, TrajRes>;
+using DegelevM = pv::Method<degelev, degelev_args, TrajRes>;
+using KnotinsM = pv::Method<knotins, knotins_args, TrajRes>;
+using KnotrefM = pv::Method<knotref, knotref_args, TrajRes, pv::Call::O>;
+using KnotremM = pv::Method<knotrem, knotrem_args, TrajRes>;
+using KnotsremM = pv::Method<knotsrem, knotsrem_args, TrajRes>;
+using KnotremNotolM = pv::Method<knotrem_notol, knotrem_notol_args, TrajRes>;
+
+#define BOOK "References\n----------\n" \
+    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+#define EMPTY "ValueError for a trajectory without arrays."
+#define NEW_TRAJ "Returns\n-------\nTrajectory1d\n    A new trajectory that owns its arrays.\n\n"
+
+const char rshift_doc[] =
+    "rshift(self, x)\n--\n\nRelative translation of 'self' along x-axis.\n\n"
+    "Parameters\n----------\nx : float\n    The shift: [start, stop] becomes [start + x, stop + x].\n\n"
+    "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. " EMPTY "\n\n"
+    "References\n----------\nNone\n";
+const char ashift_doc[] =
+    "ashift(self, x)\n--\n\nAbsolute translation: translates 'self' so that the curve starts at x.\n\n"
+    "Parameters\n----------\nx : float\n    The new start of the domain.\n\n"
+    "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. " EMPTY "\n\n"
+    "References\n----------\nNone\n";
+const char hscale_doc[] =
+    "hscale(self, k)\n--\n\nScales 'self' horizontally keeping the start of the domain fixed.\n\n"
+    "Parameters\n----------\nk : float\n    Positive factor of the domain length.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\nOnly the knots change, in place. ValueError for k <= 0 or a k that is\n"
+    "not finite. " EMPTY "\n\nReferences\n----------\nNone\n";
+const char adapt_doc[] =
+    "adapt(self, start, stop)\n--\n\nAdapts 'self' in a new domain.\n\n"
+    "Parameters\n----------\nstart : float\n    New start of the domain.\n"
+    "stop : float\n    New end of the domain, greater than start.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\nThe curve keeps its shape, stretched horizontally. ValueError unless\n"
+    "start < stop (both finite); ZeroDivisionError for a domain of length 0.\n\n"
+    "References\n----------\nNone\n";
+const char derivative_doc[] =
+    "derivative(self, nu=1)\n--\n\nReturns a Trajectory1d object representing the derivative.\n\n"
+    "Parameters\n----------\nnu : int, optional\n    Order of the derivative (default 1).\n\n" NEW_TRAJ
+    "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n\n" BOOK ", sec. 3.3.\n";
+const char antiderivative_doc[] =
+    "antiderivative(self, nu=1)\n--\n\nReturns a Trajectory1d object representing the antiderivative.\n\n"
+    "Parameters\n----------\nnu : int, optional\n    Number of integrations (default 1).\n\n" NEW_TRAJ
+    "Notes\n-----\nDegree p + nu, order - nu; the antiderivative is 0 at start.\n"
+    "ValueError for nu < 0 and when order < nu.\n\n" BOOK ", sec. 3.3.\n";
+const char degelev_doc[] =
+    "degelev(self, nu=1)\n--\n\nIncreases the degree of the B-Spline interpolating the trajectory.\n\n"
+    "Parameters\n----------\nnu : int, optional\n    Increase of the degree (default 1).\n\n" NEW_TRAJ
+    "Notes\n-----\nThe same curve, of degree p + nu. ValueError for nu < 0.\n\n" BOOK ", sec. 5.5.\n";
+const char knotins_doc[] =
+    "knotins(self, u, r)\n--\n\n"
+    "Returns a new Trajectory1d object with same shape and the knot 'u'\ninserted 'r' times.\n\n"
+    "Parameters\n----------\nu : float\n    The knot, in the domain.\nr : int\n    0 <= r <= p.\n\n" NEW_TRAJ
+    "Notes\n-----\nValueError for u outside the domain, r < 0, r > p, and when the\n"
+    "multiplicity would exceed p or u is a clamped end.\n\n" BOOK ", sec. 5.2.\n";
+const char knotref_doc[] =
+    "knotref(self, X)\n--\n\n"
+    "Returns a new Trajectory1d object with same shape and new knots\ninserted.\n\n"
+    "Parameters\n----------\nX : ndarray of float64\n    Strictly increasing new knots inside the domain.\n\n"
+    NEW_TRAJ "Notes\n-----\nValueError \"'X' must be increasing\"; knot refinement.\n\n" BOOK ", sec. 5.3.\n";
+const char knotrem_doc[] =
+    "knotrem(self, u, r, tol=1e-13)\n--\n\n"
+    "Returns a new Trajectory1d object with, if possible, the knot 'u'\nremoved 'r' times.\n\n"
+    "If it cannot be removed 'r' times, it is removed as many times as possible.\n\n"
+    "Parameters\n----------\nu : float\n    The knot.\nr : int\n    Removals asked for (r >= 0).\n"
+    "tol : float, optional\n    Largest change of the curve per removal (default 1e-13).\n\n" NEW_TRAJ
+    "Notes\n-----\nValueError for u outside the domain or r < 0.\n\n" BOOK ", sec. 5.4.\n";
+const char knotsrem_doc[] =
+    "knotsrem(self, tol=1e-13)\n--\n\n"
+    "Returns a new Trajectory1d object with as many knots removed as\npossible.\n\n"
+    "Parameters\n----------\ntol : float, optional\n    Largest change of the curve per removal "
+    "(default 1e-13).\n\n" NEW_TRAJ
+    "Notes\n-----\nThe tolerance is applied step by step: it does not bound the error at\n"
+    "the end of the iteration.\n\n" BOOK ", sec. 5.4.\n";
+const char knotrem_notol_doc[] =
+    "knotrem_notol(self, u, r)\n--\n\n"
+    "Returns a new Trajectory1d object with knot 'u' removed 'r' times\nwithout tolerance check.\n\n"
+    "Parameters\n----------\nu : float\n    The knot.\nr : int\n    Removals (r >= 0).\n\n" NEW_TRAJ
+    "Notes\n-----\nThe shape may change. ValueError for u outside the domain or r < 0.\n\n" BOOK ", sec. 5.4.\n";
+
+}  // namespace
+
+PyMethodDef traj_edit_methods[] = {
+    RshiftM::def(rshift_doc),
+    AshiftM::def(ashift_doc),
+    HscaleM::def(hscale_doc),
+    AdaptM::def(adapt_doc),
+    DerivativeM::def(derivative_doc),
+    AntiderivativeM::def(antiderivative_doc),
+    DegelevM::def(degelev_doc),
+    KnotinsM::def(knotins_doc),
+    KnotrefM::def(knotref_doc),
+    KnotremM::def(knotrem_doc),
+    KnotsremM::def(knotsrem_doc),
+    KnotremNotolM::def(knotrem_notol_doc),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+void fill_edit_slots(TrajVTab& v) {
+    v.c_hshift = traj_c_hshift;
+    v.rshift = RshiftM::slot;
+    v.ashift = AshiftM::slot;
+    v.c_hscale = traj_c_hscale;
+    v.hscale = HscaleM::slot;
+    v.adapt = AdaptM::slot;
+    v.derivative = DerivativeM::slot;
+    v.antiderivative = AntiderivativeM::slot;
+    v.degelev = DegelevM::slot;
+    v.knotins = KnotinsM::slot;
+    v.knotref = KnotrefM::slot;
+    v.knotrem = KnotremM::slot;
+    v.knotsrem = KnotsremM::slot;
+    v.knotrem_notol = KnotremNotolM::slot;
+}
+
+}  // namespace ductus

@@ -1,0 +1,250 @@
+// Trajectory1d evaluation: at a point, over increasing arrays, through the
+// call operator, and the abscissae of the control points.
+#include "ductus/numpy.hpp"
+#include "ductus/ductus.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace ductus {
+
+namespace {
+
+bool out_of_domain(const char* what, double x) {
+    return pv::fail(PyExc_ValueError, "'%s' out of domain: %s", what, pv::double_text(x).c_str());
+}
+
+bool check_point(TrajObj* self, double x) {
+    double a, b;
+    if (!need_data(self) || !domain(self, a, b)) return false;
+    if (x < a || x > b) return out_of_domain("x", x);
+    return true;
+}
+
+bool check_nu(int nu) {
+    return nu >= 0 || pv::fail(PyExc_ValueError, "'nu' must be non-negative number");
+}
+
+// Steps shared by ceval and dceval: a non-empty, strictly increasing array
+// whose end values lie in the domain.
+bool check_points(TrajObj* self, DArr xp) {
+    if (xp.len == 0) return pv::fail(PyExc_ValueError, "zero size arrays are not allowed");
+    for (Py_ssize_t i = 0; i + 1 < xp.len; ++i) {
+        if (xp.data[i] >= xp.data[i + 1]) return pv::fail(PyExc_ValueError, "'xp' must be increasing");
+    }
+    double a, b;
+    if (!domain(self, a, b)) return false;
+    if (xp.data[0] < a || xp.data[xp.len - 1] > b) return pv::fail(PyExc_ValueError, "domain error");
+    return true;
+}
+
+double peval(TrajObj* self, double x) {
+    if (!check_point(self, x)) return 0.0;
+    return arcus.splpev(x, knots_of(self), cpts_of(self), self->p);
+}
+
+void ceval(TrajObj* self, pv::ArrObj xp_obj) {
+    pv::Buf buf;
+    if (!buf.acquire(xp_obj.o, 1, "ceval", "xp") || !need_data(self)) return;
+    const DArr xp = buf.arr();
+    if (!check_points(self, xp)) return;
+    arcus.splcev(xp, knots_of(self), cpts_of(self), self->p);
+}
+
+double dpeval(TrajObj* self, double x, pv::OptInt<1> nu) {
+    if (!check_point(self, x) || !check_nu(nu.v)) return 0.0;
+    // Derivatives above the degree are zero: the entry computes up to
+    // min(nu, p), so a huge nu costs nothing.
+    const int d = nu.v < self->p ? nu.v : self->p;
+    double small[16];
+    std::vector<double> big;
+    double* ck = small;
+    if (d + 1 > 16) {
+        big.resize(static_cast<std::size_t>(d) + 1);
+        ck = big.data();
+    }
+    arcus.dsplpev(x, knots_of(self), cpts_of(self), self->p, d, DArr{ck, Py_ssize_t(d) + 1});
+    if (PyErr_Occurred()) return 0.0;
+    return nu.v > self->p ? 0.0 : ck[nu.v];
+}
+
+void dceval(TrajObj* self, pv::ArrObj xp_obj, pv::OptInt<1> nu) {
+    pv::Buf buf;
+    if (!buf.acquire(xp_obj.o, 1, "dceval", "xp") || !need_data(self)) return;
+    const DArr xp = buf.arr();
+    if (!check_points(self, xp) || !check_nu(nu.v)) return;
+    std::vector<double> ck(static_cast<std::size_t>(xp.len));
+    arcus.dsplcev(xp, knots_of(self), cpts_of(self), self->p, nu.v, nu.v,
+                  DArr2{ck.data(), 1, xp.len});
+    if (PyErr_Occurred()) return;
+    std::copy(ck.begin(), ck.end(), xp.data);
+}
+
+PyObject* get_xcpts(TrajObj* self) {
+    if (!need_data(self)) return nullptr;
+    npy_intp dims[1] = {static_cast<npy_intp>(self->n) + 1};
+    pv::Ref c(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
+    if (!c) return nullptr;
+    double* data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(c.get())));
+    arcus.averagcpts(knots_of(self), self->p, DArr{data, dims[0]});
+    return PyErr_Occurred() ? nullptr : c.release();
+}
+
+// ---------------------------------------------------------------- call operator
+
+PyObject* call_scalar(TrajObj* self, double x, int nu) {
+    double r;
+    if (nu == 0) {
+        r = traj_vtab.peval(self, x);
+    } else {
+        if (!check_nu(nu)) return nullptr;
+        r = traj_vtab.dpeval(self, x, pv::OptInt<1>{nu});
+    }
+    return PyErr_Occurred() ? nullptr : PyFloat_FromDouble(r);
+}
+
+PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
+    PyArray_Descr* f8 = PyArray_DescrFromType(NPY_DOUBLE);  // stolen below
+    pv::Ref a(PyArray_FromAny(x, f8, 0, 0, NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY, nullptr));
+    if (!a) return nullptr;
+    PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(a.get());
+    if (PyArray_NDIM(arr) > 1) return pv::raise(PyExc_ValueError, "'x' must be one-dimensional");
+    if (PyArray_NDIM(arr) == 0) {
+        npy_intp one[1] = {1};
+        PyArray_Dims shape = {one, 1};
+        a.reset(PyArray_Newshape(arr, &shape, NPY_CORDER));
+        if (!a) return nullptr;
+        arr = reinterpret_cast<PyArrayObject*>(a.get());
+    }
+    const npy_intp len = PyArray_DIM(arr, 0);
+    const double* v = static_cast<const double*>(PyArray_DATA(arr));
+    bool increasing = true;
+    for (npy_intp i = 0; i + 1 < len && increasing; ++i) increasing = !(v[i] >= v[i + 1]);
+    pv::Ref s, idx;
+    if (increasing) {
+        s = std::move(a);
+    } else {
+        idx.reset(PyArray_ArgSort(arr, 0, NPY_QUICKSORT));
+        s.reset(idx ? PyArray_TakeFrom(arr, idx.get(), 0, nullptr, NPY_RAISE) : nullptr);
+        if (!s) return nullptr;
+    }
+    if (nu != 0) {
+        if (!check_nu(nu)) return nullptr;
+        traj_vtab.dceval(self, pv::ArrObj{s.get()}, pv::OptInt<1>{nu});
+    } else {
+        traj_vtab.ceval(self, pv::ArrObj{s.get()});
+    }
+    if (PyErr_Occurred()) return nullptr;
+    if (increasing) return s.release();
+    // The results in the order of the caller's points.
+    npy_intp dims[1] = {len};
+    pv::Ref out(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    PyArrayObject* sa = reinterpret_cast<PyArrayObject*>(s.get());
+    if (PyArray_NDIM(sa) != 1 || PyArray_DIM(sa, 0) != len || PyArray_TYPE(sa) != NPY_DOUBLE) {
+        return pv::raise(PyExc_ValueError, "the evaluated array changed its shape or type");
+    }
+    const double* sv = static_cast<const double*>(PyArray_DATA(sa));
+    const npy_intp* iv = static_cast<const npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(idx.get())));
+    double* ov = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+    for (npy_intp i = 0; i < len; ++i) ov[iv[i]] = sv[i];
+    return out.release();
+}
+
+const char* const call_args[] = {"__call__", "x", "nu", nullptr};
+
+}  // namespace
+
+PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    PyObject* objs[2];
+    if (!pv::parse_args(call_args, 1, args, PyVectorcall_NARGS(nargsf), kwnames, objs)) return nullptr;
+    int nu = 0;
+    if (objs[1] && !pv::to_int(objs[1], nu)) return nullptr;
+    TrajObj* self = reinterpret_cast<TrajObj*>(callable);
+    PyObject* x = objs[0];
+    // Python floats and ints: the scalar path without asking NumPy.
+    if (PyFloat_CheckExact(x)) return call_scalar(self, PyFloat_AS_DOUBLE(x), nu);
+    if (PyLong_CheckExact(x)) {
+        double v = PyLong_AsDouble(x);
+        if (v == -1.0 && PyErr_Occurred()) return nullptr;
+        return call_scalar(self, v, nu);
+    }
+    pv::Ref scalar(PyObject_CallOneArg(mods.isscalar, x));
+    if (!scalar) return nullptr;
+    int is = PyObject_IsTrue(scalar.get());
+    if (is < 0) return nullptr;
+    if (is) {
+        pv::Ref f(PyNumber_Float(x));
+        if (!f) return nullptr;
+        return call_scalar(self, PyFloat_AS_DOUBLE(f.get()), nu);
+    }
+    return call_array(self, x, nu);
+}
+
+namespace {
+
+const char* const peval_args[] = {"peval", "x", nullptr};
+const char* const ceval_args[] = {"ceval", "xp", nullptr};
+const char* const dpeval_args[] = {"dpeval", "x", "nu", nullptr};
+const char* const dceval_args[] = {"dceval", "xp", "nu", nullptr};
+const char* const xcpts_args[] = {"get_xcpts", nullptr};
+
+using PevalM = pv::Method<peval, peval_args, pv::AnyObj, pv::Call::O>;
+using CevalM = pv::Method<ceval, ceval_args, pv::AnyObj, pv::Call::O>;
+using DpevalM = pv::Method<dpeval, dpeval_args>;
+using DcevalM = pv::Method<dceval, dceval_args>;
+using XcptsM = pv::Method<get_xcpts, xcpts_args, pv::AnyObj, pv::Call::NoArgs>;
+
+#define REFS "References\n----------\n" \
+    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2 and 3.\n"
+#define EMPTY_NOTE "ValueError for a trajectory without arrays.\n"
+
+const char peval_doc[] =
+    "peval(self, x)\n--\n\nEvaluates the trajectory.\n\n"
+    "Parameters\n----------\nx : float\n    A point of the domain [start, stop].\n\n"
+    "Returns\n-------\nfloat\n    y(x).\n\n"
+    "Notes\n-----\nValueError \"'x' out of domain: x\" outside the domain. " EMPTY_NOTE "\n" REFS;
+const char ceval_doc[] =
+    "ceval(self, xp)\n--\n\nEvaluates the trajectory at increasing points, in place.\n\n"
+    "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
+    "    the array 'xp' is overwritten with the results.\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\nValueError for an empty or non-increasing xp, or end points outside\n"
+    "the domain (\"domain error\"). " EMPTY_NOTE "\n" REFS;
+const char dpeval_doc[] =
+    "dpeval(self, x, nu=1)\n--\n\nEvaluates the derivative of the trajectory.\n\n"
+    "Parameters\n----------\nx : float\n    A point of the domain.\n"
+    "nu : int, optional\n    Order of the derivative (default 1); 0 gives the value.\n\n"
+    "Returns\n-------\nfloat\n    The nu-th derivative at x (0.0 above the degree).\n\n"
+    "Notes\n-----\nValueError outside the domain and for nu < 0. " EMPTY_NOTE "\n" REFS;
+const char dceval_doc[] =
+    "dceval(self, xp, nu=1)\n--\n\nEvaluates a derivative of the trajectory at increasing points,\n"
+    "in place.\n\n"
+    "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
+    "    the array 'xp' is overwritten with the results.\n"
+    "nu : int, optional\n    Order of the derivative (default 1).\n\n"
+    "Returns\n-------\nNone\n\n"
+    "Notes\n-----\nFor many points, derivative(nu) followed by ceval may be faster.\n"
+    "The checks are those of ceval, then nu >= 0. " EMPTY_NOTE "\n" REFS;
+const char xcpts_doc[] =
+    "get_xcpts(self)\n--\n\nReturns the x-coordinates of the control points.\n\n"
+    "Parameters\n----------\nNone\n\n"
+    "Returns\n-------\nndarray of float64\n    n + 1 values (U[i+1] + ... + U[i+p]) / p.\n\n"
+    "Notes\n-----\nThe abscissa at which each control point acts (Greville abscissae).\n"
+    EMPTY_NOTE "\n" REFS;
+
+}  // namespace
+
+PyMethodDef traj_eval_methods[] = {
+    PevalM::def(peval_doc),   CevalM::def(ceval_doc), DpevalM::def(dpeval_doc),
+    DcevalM::def(dceval_doc), XcptsM::def(xcpts_doc), {nullptr, nullptr, 0, nullptr},
+};
+
+void fill_eval_slots(TrajVTab& v) {
+    v.peval = PevalM::slot;
+    v.ceval = CevalM::slot;
+    v.dpeval = DpevalM::slot;
+    v.dceval = DcevalM::slot;
+}
+
+}  // namespace ductus
