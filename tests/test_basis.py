@@ -200,6 +200,28 @@ def test_dsplpev_and_dsplcev_match_scipy_derivatives(p, U):
         np.testing.assert_allclose(CK2[k - r1], ref, rtol=1e-9, atol=1e-9 * (1 + abs(ref).max()))
 
 
+@pytest.mark.parametrize("p", [90, 130])
+def test_high_degree_evaluation_matches_scipy(p):
+    # Degrees whose work arrays no longer fit the routines' stack storage.
+    U = clamped(p, [0.3, 0.55, 0.55])
+    P, s = spline(p, U, seed=p)
+    x = grid(U, 41)
+    refs = [s(x, nu=k) for k in range(3)]
+    tol = [dict(rtol=1e-10, atol=1e-12 * abs(r).max()) for r in refs]
+    np.testing.assert_allclose([arcus.splpev(u, U, P, p) for u in x], refs[0], **tol[0])
+    C = x.copy()
+    arcus.splcev(C, U, P, p)
+    np.testing.assert_allclose(C, refs[0], **tol[0])
+    CK = np.empty((len(x), 3))
+    for i, u in enumerate(x):
+        arcus.dsplpev(u, U, P, p, 2, CK[i])
+    CK2 = np.empty((3, len(x)))
+    arcus.dsplcev(x, U, P, p, 0, 2, CK2)
+    for k in range(3):
+        np.testing.assert_allclose(CK[:, k], refs[k], **tol[k])
+        np.testing.assert_allclose(CK2[k], refs[k], **tol[k])
+
+
 @pytest.mark.parametrize(
     "call, info",
     [

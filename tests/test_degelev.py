@@ -117,8 +117,8 @@ def test_codes(U, p, t, code):
     assert (Uh == 7).all() and (Q == 7).all()
 
 
-@pytest.mark.parametrize("du,dq", [(1, 0), (0, 1), (-1, 0), (0, -1)])
-def test_wrong_output_lengths(du, dq):
+@pytest.mark.parametrize("du,dq", [(-1, 0), (0, -1), (-1, 2), (3, -1)])
+def test_short_outputs_refused_before_writing(du, dq):
     U = np.array(GOOD_U, float)
     Uh, Q = np.full(10 + du, 7.0), np.full(6 + dq, 7.0)
     with pytest.raises(AssertionError) as e:
@@ -127,6 +127,18 @@ def test_wrong_output_lengths(du, dq):
     assert (Uh == 7).all() and (Q == 7).all()
     with pytest.raises(ValueError, match="array 'U' needs at least 7 elements, got 6"):
         arcus.degelevc(U[:6].copy(), np.zeros(4), 2, 1, Uh, Q)
+
+
+@pytest.mark.parametrize("du,dq", [(1, 0), (0, 1), (3, 2)])
+def test_longer_outputs_get_the_result_then_assertion(du, dq):
+    U, P = np.array(GOOD_U, float), np.array([0.0, 1, -1, 2])
+    Uh, Q = np.full(10 + du, 7.0), np.full(6 + dq, 7.0)
+    with pytest.raises(AssertionError) as e:
+        arcus.degelevc(U, P, 2, 1, Uh, Q)
+    assert str(e.value) == ""
+    assert list(Uh[:10]) == [0, 0, 0, 0, 0.5, 0.5, 1, 1, 1, 1]
+    same_curve(U, P, 2, Uh[:10], Q[:6], 3)
+    assert (Uh[10:] == 7).all() and (Q[6:] == 7).all()
 
 
 def test_assertions_off():

@@ -263,6 +263,18 @@ def test_knotsdegelev_with_multiple_interior_knots():
     assert Uh.tolist() == [0] * 5 + [0.25, 0.25, 0.5, 0.5, 0.5, 0.8, 0.8] + [1] * 5
 
 
+@pytest.mark.parametrize(
+    "p, interior",
+    [(0, []), (0, [0.3]), (0, [0.2, 0.45, 0.7]), (1, [0.5]), (2, [0.1, 0.1, 0.6]), (4, [0.5] * 4)],
+)
+def test_knotsdegelev_adds_one_copy_of_every_knot(p, interior):
+    U = clamped(p, interior)
+    vals, counts = np.unique(U, return_counts=True)
+    Uh = np.full(len(U) + len(vals), np.nan)      # len(U) + s + 2
+    arcus.knotsdegelev(U, p, Uh)
+    np.testing.assert_array_equal(Uh, np.repeat(vals, counts + 1))
+
+
 def test_knotsdegelev_wrong_length_never_reads_past_U():
     U = clamped(2, [0.5])
     Uh = np.full(40, -1.0)

@@ -3,7 +3,7 @@ import ctypes
 
 import numpy as np
 import pytest
-from scipy.interpolate import BSpline
+from scipy.interpolate import BSpline, insert
 
 from pyvelt import arcus
 
@@ -22,11 +22,12 @@ def same_curve(U0, P0, U1, P1, p):
 
 
 def with_inserted(U, P, p, knots):
-    """The same curve with more knots (scipy's knot insertion)."""
-    spl = BSpline(U, P, p)
+    """The same curve with more knots (scipy's knot insertion; its FITPACK
+    form pads the coefficients to len(t))."""
+    t, c = U, np.r_[P, np.zeros(p + 1)]
     for u in knots:
-        spl = spl.insert_knot(u)
-    return spl.t.copy(), spl.c.copy()
+        t, c, _ = insert(u, (t, c, p))
+    return t.copy(), c[:len(t) - p - 1].copy()
 
 
 def random_spline(seed, p):

@@ -9,22 +9,25 @@ void degelevc(DArr U, DArr P, int p, int t, DArr Uh, DArr Q) {
     if (!knots_cover("degelevc", "U", U, n, p)) return;
     int info = cardo::DegreeElevateCheck(n, p, U.data, t);
     if (!check_info(info)) return;
-    // The sizes of the result are known before the elevation: the outputs are
-    // checked first, so that nothing is written past their end.
+    // The sizes of the result are known before the elevation: outputs too
+    // short for it are refused before anything is written.
     long long nh = 0, mh = 0;
     cardo::DegreeElevateSizes(n, p, U.data, t, nh, mh);
-    if (!pv::assertions_off()) {
-        if (Q.len != nh + 1 || Uh.len != mh + 1) {
+    if (Q.len < nh + 1 || Uh.len < mh + 1) {
+        if (!pv::assertions_off()) {
             pv::fail_assert(nullptr);
-            return;
+        } else if (pv::need_len("degelevc", "Uh", Uh.len, mh + 1)) {
+            pv::need_len("degelevc", "Q", Q.len, nh + 1);
         }
-    } else if (!pv::need_len("degelevc", "Uh", Uh.len, mh + 1) ||
-               !pv::need_len("degelevc", "Q", Q.len, nh + 1)) {
         return;
     }
     int nh_out = 0;
     cardo::DegreeElevateCurve(n, p, U.data, P.data, t, Uh.data, nh_out, Q.data, info);
-    check_info(info);
+    if (!check_info(info)) return;
+    // Longer outputs hold the result in their first elements; the lengths
+    // must still be exact (an assertion, skipped under python -O).
+    const long long mh_out = static_cast<long long>(nh_out) + t + p + 1;
+    assert_check(Q.len == nh_out + 1 && Uh.len == mh_out + 1, nullptr);
 }
 
 }  // namespace arcus
@@ -51,11 +54,11 @@ const char degelevc_doc[] =
     "A nonzero status raises ValueError \"the algorithm failed with 'info' value: \"\n"
     "followed by the code: -2 p < 0, -1 n < p, -3 invalid knot vector (also a knot\n"
     "repeated, exactly, more than p + 1 times), -5 t <= 0; MemoryError when the\n"
-    "work storage cannot be allocated. Uh and Q must have exactly the lengths above,\n"
-    "otherwise AssertionError is raised before anything is written; with\n"
-    "assertions disabled (python -O) longer arrays are accepted and receive the\n"
-    "result in their first elements, shorter ones raise ValueError. Interior knots\n"
-    "are told apart by exact comparison.\n\n"
+    "work storage cannot be allocated. Uh and Q must have exactly the lengths above.\n"
+    "Shorter arrays raise AssertionError (ValueError under python -O) before anything\n"
+    "is written. Longer arrays receive the result in their first elements and then\n"
+    "AssertionError without a message is raised (nothing under python -O). Interior\n"
+    "knots are told apart by exact comparison.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.5, A5.9.\n";
 
