@@ -1,6 +1,7 @@
 #include "common/pyobj.hpp"
 
 #include <climits>
+#include <unordered_map>
 #include <vector>
 
 namespace pv {
@@ -30,6 +31,15 @@ bool to_uint(PyObject* o, unsigned& out) {
     }
     out = static_cast<unsigned>(r);
     return true;
+}
+
+PyObject* intern(const char* name) {
+    static std::unordered_map<const char*, PyObject*> names;
+    auto it = names.find(name);
+    if (it != names.end()) return it->second;
+    PyObject* s = PyUnicode_InternFromString(name);
+    if (s) names.emplace(name, s);
+    return s;
 }
 
 bool fail_argtype(const char* argname, const char* expected, PyObject* got) {

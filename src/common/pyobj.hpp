@@ -369,13 +369,27 @@ void fill_type(PyTypeObject& t, const TypeSpec& spec);
 bool parse_tuple_args(const char* const* names, int nreq, PyObject* args, PyObject* kwargs,
                       PyObject** out);
 
+// The interned str of a name that lives as long as the process (a string
+// literal), made once (borrowed reference). Looking attributes up by interned
+// names also keeps the interpreter's attribute caches from holding on to a
+// fresh string per call.
+PyObject* intern(const char* name);
+inline PyObject* getattr(PyObject* obj, const char* name) {
+    PyObject* n = intern(name);
+    return n ? PyObject_GetAttr(obj, n) : nullptr;
+}
+inline int setattr(PyObject* obj, const char* name, PyObject* v) {
+    PyObject* n = intern(name);
+    return n ? PyObject_SetAttr(obj, n, v) : -1;
+}
+
 // Calls `obj.name(args...)` (new reference or nullptr).
 template <typename... O>
 PyObject* call_method(PyObject* obj, const char* name, O... args) {
-    Ref n(PyUnicode_FromString(name));
+    PyObject* n = intern(name);
     if (!n) return nullptr;
     PyObject* v[] = {obj, args...};
-    return PyObject_VectorcallMethod(n.get(), v, sizeof...(O) + 1, nullptr);
+    return PyObject_VectorcallMethod(n, v, sizeof...(O) + 1, nullptr);
 }
 
 }  // namespace pv

@@ -59,7 +59,7 @@ bool bind_arcus() {
 
 PyObject* import_attr(const char* module, const char* attr) {
     pv::Ref m(PyImport_ImportModule(module));
-    return m ? PyObject_GetAttrString(m.get(), attr) : nullptr;
+    return m ? pv::getattr(m.get(), attr) : nullptr;
 }
 
 PyObject* init() {
@@ -89,7 +89,7 @@ PyObject* init() {
     // 4. NumPy.
     pv::Ref np(PyImport_ImportModule("numpy"));
     if (!np) return nullptr;
-    mods.isscalar = PyObject_GetAttrString(np.get(), "isscalar");
+    mods.isscalar = pv::getattr(np.get(), "isscalar");
     if (!mods.isscalar || PyModule_AddObject(mod.get(), "np", np.get()) < 0) return nullptr;
     np.release();
     if (_import_array() < 0) {

@@ -26,7 +26,7 @@ const char* const FIELDS[] = {"t", "val", "order"};
 // self.t, self.val, self.order through attribute access (new references).
 bool read_attrs(PyObject* self, pv::Ref out[3]) {
     for (int i = 0; i < 3; ++i) {
-        out[i].reset(PyObject_GetAttrString(self, FIELDS[i]));
+        out[i].reset(pv::getattr(self, FIELDS[i]));
         if (!out[i]) return false;
     }
     return true;
@@ -127,8 +127,8 @@ PyObject* point_richcompare(PyObject* a, PyObject* b, int op) {
     int inst = PyObject_IsInstance(b, reinterpret_cast<PyObject*>(Py_TYPE(a)));
     if (inst <= 0) return inst < 0 ? nullptr : PyBool_FromLong(0);
     for (const char* f : FIELDS) {
-        pv::Ref x(PyObject_GetAttrString(a, f));
-        pv::Ref y(x ? PyObject_GetAttrString(b, f) : nullptr);
+        pv::Ref x(pv::getattr(a, f));
+        pv::Ref y(x ? pv::getattr(b, f) : nullptr);
         pv::Ref c(y ? PyObject_RichCompare(x.get(), y.get(), Py_EQ) : nullptr);
         if (!c) return nullptr;
         int t = PyObject_IsTrue(c.get());
@@ -177,10 +177,10 @@ PyObject* point_c_loadxml(StrArg fname, StrArg ID) {
     pv::Ref pt(node ? new_point() : nullptr);
     if (!pt) return nullptr;
     for (int i = 0; i < 3; ++i) {
-        pv::Ref key(PyUnicode_FromString(FIELDS[i]));
-        pv::Ref text(key ? pv::call_method(node.get(), "get", key.get()) : nullptr);
+        PyObject* key = pv::intern(FIELDS[i]);
+        pv::Ref text(key ? pv::call_method(node.get(), "get", key) : nullptr);
         pv::Ref num(text ? (i < 2 ? PyNumber_Float(text.get()) : PyNumber_Long(text.get())) : nullptr);
-        if (!num || PyObject_SetAttr(pt.get(), key.get(), num.get()) < 0) return nullptr;
+        if (!num || PyObject_SetAttr(pt.get(), key, num.get()) < 0) return nullptr;
     }
     return pt.release();
 }

@@ -190,9 +190,9 @@ struct PointVals {
 };
 
 bool read_point(PyObject* p, PointVals& v) {
-    pv::Ref t(PyObject_GetAttrString(p, "t"));
-    pv::Ref val(t ? PyObject_GetAttrString(p, "val") : nullptr);
-    pv::Ref order(val ? PyObject_GetAttrString(p, "order") : nullptr);
+    pv::Ref t(pv::getattr(p, "t"));
+    pv::Ref val(t ? pv::getattr(p, "val") : nullptr);
+    pv::Ref order(val ? pv::getattr(p, "order") : nullptr);
     if (!order || !pv::to_double(t.get(), v.t) || !pv::to_double(val.get(), v.val)) return false;
     v.order = PyLong_AsLongLong(order.get());
     return !(v.order == -1 && PyErr_Occurred());

@@ -174,7 +174,7 @@ PyObject* getstate(TrajObj* self) {
 
 PyObject* setstate(TrajObj* self, pv::Obj state) {
     pv::Ref args(PySequence_Tuple(state.o));
-    pv::Ref fn(args ? PyObject_GetAttrString(reinterpret_cast<PyObject*>(self), "_dset_data") : nullptr);
+    pv::Ref fn(args ? pv::getattr(reinterpret_cast<PyObject*>(self), "_dset_data") : nullptr);
     pv::Ref r(fn ? PyObject_Call(fn.get(), args.get(), nullptr) : nullptr);
     if (!r) return nullptr;
     Py_RETURN_NONE;
@@ -210,13 +210,13 @@ PyObject* array_text(DArr a) {
 
 bool set_text(PyObject* el, DArr a) {
     pv::Ref text(array_text(a));
-    return text && PyObject_SetAttrString(el, "text", text.get()) == 0;
+    return text && pv::setattr(el, "text", text.get()) == 0;
 }
 
 PyObject* traj_getattrib(PyObject* o) {
     TrajObj* self = as_traj(o);
-    pv::Ref start(PyObject_GetAttrString(o, "start"));
-    pv::Ref stop(start ? PyObject_GetAttrString(o, "stop") : nullptr);
+    pv::Ref start(pv::getattr(o, "start"));
+    pv::Ref stop(start ? pv::getattr(o, "stop") : nullptr);
     pv::Ref tstart(stop ? number_text(start.get()) : nullptr);
     pv::Ref tstop(tstart ? number_text(stop.get()) : nullptr);
     if (!tstop) return nullptr;
@@ -282,7 +282,7 @@ bool int_attr(PyObject* node, const char* name, int& out) {
 
 // The numbers of a child's text, split at single spaces; at least `need`.
 bool parse_numbers(PyObject* el, const char* name, Py_ssize_t need, Mem& out) {
-    pv::Ref text(PyObject_GetAttrString(el, "text"));
+    pv::Ref text(pv::getattr(el, "text"));
     if (!text) return false;
     if (text.get() == Py_None) {
         return pv::fail(PyExc_AttributeError, "'NoneType' object has no attribute 'split'");
@@ -339,8 +339,8 @@ PyObject* traj_loadxml(PyObject*, StrArg fname, StrArg ID) { return traj_vtab.c_
 PyObject* text_form(PyObject* o, const char* fmt) {
     TrajObj* self = as_traj(o);
     pv::Ref spec(PyUnicode_FromString(""));
-    pv::Ref start(spec ? PyObject_GetAttrString(o, "start") : nullptr);
-    pv::Ref stop(start ? PyObject_GetAttrString(o, "stop") : nullptr);
+    pv::Ref start(spec ? pv::getattr(o, "start") : nullptr);
+    pv::Ref stop(start ? pv::getattr(o, "stop") : nullptr);
     pv::Ref s0(stop ? PyObject_Format(start.get(), spec.get()) : nullptr);
     pv::Ref s1(s0 ? PyObject_Format(stop.get(), spec.get()) : nullptr);
     if (!s1) return nullptr;
@@ -545,8 +545,8 @@ bool domain(TrajObj* t, double& start, double& stop) {
         return true;
     }
     PyObject* o = reinterpret_cast<PyObject*>(t);
-    pv::Ref a(PyObject_GetAttrString(o, "start"));
-    pv::Ref b(a ? PyObject_GetAttrString(o, "stop") : nullptr);
+    pv::Ref a(pv::getattr(o, "start"));
+    pv::Ref b(a ? pv::getattr(o, "stop") : nullptr);
     return b && pv::to_double(a.get(), start) && pv::to_double(b.get(), stop);
 }
 
