@@ -1,34 +1,53 @@
-"""Plan a joint trajectory through waypoints with pyvelt.arcus.
+"""A joint trajectory through waypoints: fit, evaluate, edit, combine, save.
 
-Fits a cubic B-spline through the waypoints with zero velocity at both ends,
-then prints position, velocity and acceleration on a time grid.
+Run it from any folder: it writes `quickstart.pyvelt` into a temporary folder
+and prints what it does.
 """
+import os
+import tempfile
+
 import numpy as np
 
 import pyvelt
-from pyvelt import arcus
+from pyvelt.ductus import Point1d, Trajectory1d
 
 
 def main():
-    p = 3
-    t = np.array([0.0, 0.1, 0.35, 0.5, 0.8, 1.0])       # waypoint times
-    x = np.array([0.0, 0.2, 0.9, 1.0, 0.4, 0.0])        # joint positions
+    # Waypoints of a joint (times in s, positions in rad), at rest at both ends.
+    times = np.array([0.0, 0.4, 1.0, 1.5, 2.0])
+    pos = np.array([0.0, 0.3, 1.2, 1.0, 0.5])
+    x = pyvelt.interpolate(times, pos, p=3, slopes=(0.0, 0.0))
+    print(f"pyvelt {pyvelt.__version__}: {x}")
 
-    # Knot vector for interpolation with both end slopes given.
-    U = np.empty(len(t) + p + 3)
-    arcus.averaging2(t, p, U)
-    P = np.empty(len(t) + 2)
-    arcus.gdsplint(t, x, p, U, P, dy=(0.0, 0.0))
-    print(f"pyvelt {pyvelt.__version__}: cubic through {len(t)} waypoints, {len(P)} control points")
+    # Evaluate: one time, many times (any order), derivatives.
+    print(f"x(0.7) = {x(0.7):.4f} rad, v(0.7) = {x(0.7, nu=1):.4f} rad/s")
+    grid = np.linspace(x.start, x.stop, 5)
+    print("x on a grid:", np.round(x(grid), 4))
+    v = x.derivative()          # a velocity trajectory (order 1)
+    a = v.derivative()          # an acceleration trajectory (order 2)
+    print(f"velocity {v}, acceleration at 1.0 s: {a(1.0):.4f} rad/s^2")
 
-    C = np.linspace(0.0, 1.0, 11)
-    CK = np.empty((3, len(C)))
-    arcus.dsplcev(C, U, P, p, 0, 2, CK)
-    for ti, pos, vel, acc in zip(C, *CK):
-        print(f"t={ti:.2f}  x={pos:+.4f}  v={vel:+.4f}  a={acc:+.4f}")
+    # Edit: the same motion on a new time span, and a knot more.
+    slow = x.copy()
+    slow.adapt(0.0, 4.0)        # twice as long: velocities halve
+    print(f"stretched: v(1.4) = {slow(1.4, nu=1):.4f}, half of v(0.7) = {x(0.7, nu=1) / 2:.4f}")
+    finer = x.knotins(1.2, 1)
+    print(f"knot inserted: n {x.n} -> {finer.n}, same curve: {np.allclose(finer(grid), x(grid))}")
 
-    err = max(abs(arcus.splpev(ti, U, P, p) - xi) for ti, xi in zip(t, x))
-    print(f"largest deviation at the waypoints: {err:.1e}")
+    # Combine: sums, scaling, a value constraint.
+    offset = x + 0.1            # a copy moved up by 0.1 rad
+    both = x + finer            # the sum of two trajectories
+    print(f"(x + finer)(0.7) = {both(0.7):.4f} = 2 * {x(0.7):.4f}")
+    offset.setValueTr(Point1d(2.0, 0.0, 0))  # end at 0 rad by a vertical shift
+    print(f"shifted to end at 0: {offset(2.0):+.1e}")
+
+    # Save and load: several objects in one document.
+    folder = tempfile.mkdtemp()
+    name = os.path.join(folder, "quickstart")
+    x.savexml(name, "position")
+    v.savexml(name, "velocity")
+    back = Trajectory1d.loadxml(name, "velocity")
+    print(f"saved to {name}.pyvelt and loaded back equal: {back == v}")
 
 
 if __name__ == "__main__":

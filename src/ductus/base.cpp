@@ -309,7 +309,7 @@ using UpdateM = pv::Method<base_update, update_args>;
     "ID : str\n    The object ID.\n\n"
 
 const char savexml_doc[] =
-    "savexml(self, fname, ID)\n--\n\n"
+    "savexml($self, fname, ID)\n--\n\n"
     "Method to save a PyVELTObject object to a file in .xml format.\n\n"
     "The object is appended to the document, or its element is rewritten when the\n"
     "document already holds one with the same class and ID. A new document is\n"
@@ -328,20 +328,20 @@ const char loadxml_doc[] =
     "Notes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nlxml.etree, https://lxml.de\n";
 const char getattrib_doc[] =
-    "_getAttrib(self)\n--\n\n"
+    "_getAttrib($self)\n--\n\n"
     "Returns the attributes of the object as a dictionary.\n\n"
     "Abstract.\n\nParameters\n----------\nNone\n\n"
     "Returns\n-------\ndict\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char add_doc[] =
-    "_addPyVELTObject(self, root, ID)\n--\n\n"
+    "_addPyVELTObject($self, root, ID)\n--\n\n"
     "Appends the element of the object to the document root.\n\n"
     "Abstract.\n\nParameters\n----------\nroot : lxml element\n    The document root.\n"
     "ID : str\n    The object ID.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char update_doc[] =
-    "_updatePyVELTObject(self, tree, node, ID)\n--\n\n"
+    "_updatePyVELTObject($self, tree, node, ID)\n--\n\n"
     "Rewrites the element of the object in a document.\n\n"
     "Abstract.\n\nParameters\n----------\ntree : lxml element tree\n    The document.\n"
     "node : lxml element\n    The element of the object.\nID : str\n    The object ID.\n\n"

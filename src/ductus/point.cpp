@@ -230,35 +230,35 @@ const char from_tuple_doc[] =
     "IndexError for fewer than three items.\n\n"
     "References\n----------\nNone\n";
 const char copy_doc[] =
-    "copy(self)\n--\n\n"
+    "copy($self)\n--\n\n"
     "Return a copy of the object.\n\n"
     "Parameters\n----------\nNone\n\nReturns\n-------\nPoint1d\n    A new, independent point.\n\n"
     "Notes\n-----\nThe copy is a plain Point1d, also for a subclass.\n\n"
     "References\n----------\nNone\n";
 const char dcopy_doc[] =
-    "__copy__(self)\n--\n\nReturn self.copy().\n\n"
+    "__copy__($self)\n--\n\nReturn self.copy().\n\n"
     "Parameters\n----------\nNone\n\nReturns\n-------\nPoint1d\n\n"
     "Notes\n-----\nUsed by copy.copy.\n\nReferences\n----------\nNone\n";
 const char deepcopy_doc[] =
-    "__deepcopy__(self, memo)\n--\n\nReturn self.copy().\n\n"
+    "__deepcopy__($self, memo)\n--\n\nReturn self.copy().\n\n"
     "Parameters\n----------\nmemo : dict\n    Ignored.\n\nReturns\n-------\nPoint1d\n\n"
     "Notes\n-----\nUsed by copy.deepcopy.\n\nReferences\n----------\nNone\n";
 const char getattrib_doc[] =
-    "_getAttrib(self)\n--\n\n"
+    "_getAttrib($self)\n--\n\n"
     "Returns a dictionary containing the attributes of the object.\n\n"
     "Parameters\n----------\nNone\n\n"
     "Returns\n-------\ndict\n    'order', 't' and 'val' as number texts.\n\n"
     "Notes\n-----\nThe attributes are read through attribute access.\n\n"
     "References\n----------\nNone\n";
 const char add_doc[] =
-    "_addPyVELTObject(self, root, ID)\n--\n\n"
+    "_addPyVELTObject($self, root, ID)\n--\n\n"
     "Appends an element for the point to the document root.\n\n"
     "Parameters\n----------\nroot : lxml element\n    The document root.\n"
     "ID : str\n    The object ID.\n\nReturns\n-------\nNone\n\n"
     "Notes\n-----\nThe element is named after the class of the object.\n\n"
     "References\n----------\nNone\n";
 const char update_doc[] =
-    "_updatePyVELTObject(self, tree, node, ID)\n--\n\n"
+    "_updatePyVELTObject($self, tree, node, ID)\n--\n\n"
     "Rewrites the attributes of the element of the point.\n\n"
     "Parameters\n----------\ntree : lxml element tree\n    The document (not used).\n"
     "node : lxml element\n    The element of the point.\nID : str\n    The object ID (not used).\n\n"
