@@ -230,3 +230,35 @@ def test_empty_trajectory_is_not_saved(tmp_path):
     assert os.listdir(tmp_path) == []
     assert Trajectory1d()._getAttrib() == {"p": "0", "n": "0", "owner": "False", "order": "0",
                                            "start": "None", "stop": "None"}
+
+
+def test_concurrent_saves_lose_nothing(tmp_path):
+    """Two processes saving different objects into one document at once."""
+    import subprocess
+    import sys
+    import textwrap
+    import time
+
+    import pyvelt
+
+    code = textwrap.dedent("""
+        import sys, time
+        from pyvelt.ductus import Point1d
+        name, tag, start = sys.argv[1], sys.argv[2], float(sys.argv[3])
+        while time.time() < start:
+            pass
+        for i in range(25):
+            Point1d(i, i, 0).savexml(name, f"{tag}{i}")
+        """)
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.dirname(pyvelt.__file__)))
+    name = str(tmp_path / "shared")
+    # A large document makes each read-modify-write long enough to overlap.
+    big = np.linspace(0, 1, 20000)
+    traj(np.r_[0.0, big, 1.0], big, 1).savexml(name, "big")
+    start = str(time.time() + 1.0)
+    procs = [subprocess.Popen([sys.executable, "-c", code, name, tag, start], env=env)
+             for tag in ("a", "b")]
+    assert [p.wait(timeout=120) for p in procs] == [0, 0]
+    ids = {e.get("ID") for e in etree.parse(name + ".pyvelt").getroot()}
+    assert ids == {"big"} | {f"{tag}{i}" for tag in "ab" for i in range(25)}
+    assert os.listdir(tmp_path) == ["shared.pyvelt"]

@@ -72,6 +72,20 @@ PyObject* parse(PyObject* fname, bool remove_blank_text) {
     return attr_call_kw(mods.etree, "parse", {fname, parser.get()}, {});
 }
 
+// The flags of os.open named (those the system lacks are left out).
+PyObject* open_flags(std::initializer_list<const char*> names) {
+    long f = 0;
+    for (const char* name : names) {
+        pv::Ref v(pv::getattr(mods.os, name));
+        if (!v) {
+            PyErr_Clear();
+            continue;
+        }
+        f |= PyLong_AsLong(v.get());
+    }
+    return PyLong_FromLong(f);
+}
+
 // Writes `data` (bytes) to `path` without ever leaving a partial file there:
 // the bytes go to a new file in the same folder, which replaces `path` only
 // once it is complete and flushed to disk.
@@ -84,16 +98,7 @@ bool write_replace(PyObject* path, PyObject* data) {
     pv::Ref dir(pv::call_method(ospath.get(), "dirname", absp.get()));
     pv::Ref base(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
     if (!base) return false;
-    pv::Ref flags(PyLong_FromLong(0));
-    {
-        long f = 0;
-        for (const char* name : {"O_WRONLY", "O_CREAT", "O_EXCL", "O_BINARY", "O_CLOEXEC"}) {
-            pv::Ref v(pv::getattr(os, name));
-            if (!v) { PyErr_Clear(); continue; }
-            f |= PyLong_AsLong(v.get());
-        }
-        flags.reset(PyLong_FromLong(f));
-    }
+    pv::Ref flags(open_flags({"O_WRONLY", "O_CREAT", "O_EXCL", "O_BINARY", "O_CLOEXEC"}));
     pv::Ref mode(PyLong_FromLong(0666));
     if (!flags || !mode) return false;
     static unsigned long counter = 0;
@@ -186,9 +191,88 @@ void base_add(PyObject*, pv::Obj, StrArg) { abstract(); }
 void base_update(PyObject*, pv::Obj, pv::Obj, StrArg) { abstract(); }
 PyObject* base_loadxml(PyObject*, StrArg, StrArg) { return abstract(); }
 
+// Advisory lock held for the whole read-modify-write of a save, so that two
+// processes saving into one document do not lose each other's update: an
+// exclusive flock on the hidden file ".<name>.lock" beside the document (the
+// document itself is replaced by a new file on every save, so its inode
+// cannot carry the lock). The lock file is removed on release; a process
+// that locked a file removed meanwhile tries again. Without fcntl (not a
+// POSIX system) saves are not locked.
+class DocLock {
+public:
+    DocLock() = default;
+    DocLock(const DocLock&) = delete;
+    DocLock& operator=(const DocLock&) = delete;
+    ~DocLock() {
+        if (!fd_) return;
+        PyObject *t, *v, *tb;
+        PyErr_Fetch(&t, &v, &tb);
+        Py_XDECREF(pv::call_method(mods.os, "unlink", path_.get()));
+        PyErr_Clear();
+        Py_XDECREF(pv::call_method(mods.os, "close", fd_.get()));  // drops the lock
+        PyErr_Clear();
+        PyErr_Restore(t, v, tb);
+    }
+    bool acquire(PyObject* doc) {
+        pv::Ref fcntl(PyImport_ImportModule("fcntl"));
+        if (!fcntl) {
+            if (!PyErr_ExceptionMatches(PyExc_ImportError)) return false;
+            PyErr_Clear();
+            return true;
+        }
+        pv::Ref ospath(pv::getattr(mods.os, "path"));
+        pv::Ref absp(ospath ? pv::call_method(ospath.get(), "abspath", doc) : nullptr);
+        pv::Ref dir(absp ? pv::call_method(ospath.get(), "dirname", absp.get()) : nullptr);
+        pv::Ref base(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
+        pv::Ref name(base ? PyUnicode_FromFormat(".%U.lock", base.get()) : nullptr);
+        pv::Ref path(name ? pv::call_method(ospath.get(), "join", dir.get(), name.get()) : nullptr);
+        pv::Ref flags(path ? open_flags({"O_RDWR", "O_CREAT", "O_CLOEXEC"}) : nullptr);
+        pv::Ref mode(PyLong_FromLong(0666));
+        pv::Ref op(mode ? pv::getattr(fcntl.get(), "LOCK_EX") : nullptr);
+        if (!flags || !op) return false;
+        for (;;) {
+            pv::Ref fd(pv::call_method(mods.os, "open", path.get(), flags.get(), mode.get()));
+            pv::Ref r(fd ? pv::call_method(fcntl.get(), "flock", fd.get(), op.get()) : nullptr);
+            if (!r) {
+                if (fd) Py_XDECREF(pv::call_method(mods.os, "close", fd.get()));
+                return false;
+            }
+            // The lock counts only if the file locked is still the one of that name.
+            pv::Ref mine(pv::call_method(mods.os, "fstat", fd.get()));
+            pv::Ref cur(mine ? pv::call_method(mods.os, "stat", path.get()) : nullptr);
+            int same = 0;
+            if (cur) {
+                pv::Ref a(pv::getattr(mine.get(), "st_ino"));
+                pv::Ref b(a ? pv::getattr(cur.get(), "st_ino") : nullptr);
+                same = b ? PyObject_RichCompareBool(a.get(), b.get(), Py_EQ) : -1;
+            } else if (mine && PyErr_ExceptionMatches(PyExc_FileNotFoundError)) {
+                PyErr_Clear();
+            }
+            if (same > 0) {
+                fd_ = std::move(fd);
+                path_ = std::move(path);
+                return true;
+            }
+            Py_XDECREF(pv::call_method(mods.os, "close", fd.get()));
+            if (same < 0 || PyErr_Occurred()) return false;
+        }
+    }
+private:
+    pv::Ref fd_;
+    pv::Ref path_;
+};
+
+void save(PyObject* self, PyObject* fname, StrArg ID);
+
 void base_savexml(PyObject* self, StrArg fname_in, StrArg ID) {
     pv::Ref fname(file_name(fname_in.o));
     if (!fname) return;
+    DocLock lock;
+    if (lock.acquire(fname.get())) save(self, fname.get(), ID);
+}
+
+void save(PyObject* self, PyObject* fname_obj, StrArg ID) {
+    pv::Ref fname = pv::Ref::borrow(fname_obj);
     pv::Ref ospath(pv::getattr(mods.os, "path"));
     pv::Ref isfile(ospath ? pv::call_method(ospath.get(), "isfile", fname.get()) : nullptr);
     if (!isfile) return;
