@@ -9,6 +9,7 @@ import numpy as np
 import pytest
 from scipy.interpolate import BSpline
 
+import pyvelt
 from pyvelt.ductus import Point1d, Trajectory1d
 
 U3 = np.array([0, 0, 0, 0, 0.5, 1.2, 2, 2, 2, 2.0])
@@ -149,6 +150,8 @@ def test_subclass_redefinitions():
 
 
 def numeric_work(t, x):
+    pyvelt.interpolate(x, np.sin(x), 3, slopes=(0.0, 1.0))
+    pyvelt.approximate(x, np.cos(x), 12)
     a = t.copy()
     a += 1.0
     b = (a + t).derivative().antiderivative().degelev()
