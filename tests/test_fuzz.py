@@ -5,6 +5,7 @@ infinite values, unsorted or truncated knot vectors); the run also happens
 with the assertion checks off (python -O).
 """
 import inspect
+import os
 import pathlib
 import random
 import subprocess
@@ -79,7 +80,8 @@ def run(seed, calls):
 
 @pytest.mark.parametrize("seed", [1, 2])
 def test_random_calls_raise_python_exceptions(seed):
-    run(seed, 3000)
+    # PYVELT_FUZZ_EXAMPLES (default 300) sets the length of the run.
+    run(seed, 10 * int(os.environ.get("PYVELT_FUZZ_EXAMPLES", "300")))
 
 
 def test_random_calls_with_assertions_off():
