@@ -104,8 +104,12 @@ PyObject* call_scalar(TrajObj* self, double x, int nu) {
 }
 
 PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
+    // A copy of the caller's object as float64, converted as
+    // numpy.array(x, dtype=float64) converts (unsafe casting, so arrays of
+    // other dtypes are taken as numpy converts them).
     PyArray_Descr* f8 = PyArray_DescrFromType(NPY_DOUBLE);  // stolen below
-    pv::Ref a(PyArray_FromAny(x, f8, 0, 0, NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY, nullptr));
+    pv::Ref a(PyArray_FromAny(x, f8, 0, 0,
+                              NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_FORCECAST, nullptr));
     if (!a) return nullptr;
     PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(a.get());
     if (PyArray_NDIM(arr) > 1) return pv::raise(PyExc_ValueError, "'x' must be one-dimensional");
