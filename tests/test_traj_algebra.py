@@ -234,6 +234,10 @@ def test_set_value_on_a_velocity():
     (lambda t: t.setValueTr((0.5, 2.0)), (IndexError, TypeError, ValueError), None),
     (lambda t: t.setValueTr(("a", 2.0, 1)), TypeError, None),
     (lambda t: t.setValueAm((0.5, 2.0, -1)), OverflowError, None),
+    (lambda t: make([0, 0, 2, 2], [0.0, 1.0], 1, order=2**31).setValueAm((0.5, 2.0, 0)),
+     OverflowError, None),
+    (lambda t: make([0, 0, 2, 2], [0.0, 1.0], 1, order=2**32 - 1).setValueAm((0.5, 2.0, 0)),
+     OverflowError, None),
 ])
 def test_set_value_failures(call, exc, msg):
     t = make([0, 0, 2, 2], [0.0, 1.0], 1, order=1)

@@ -236,6 +236,11 @@ void set_am_point(TrajObj* self, PointArg pt) {
     int nu = 0;
     if (!read_point(pt.o, v) || !order_gap(self, v, nu)) return;
     double e;
+    if (nu == INT_MIN) {
+        // -nu, the number of integrations, is beyond a C int.
+        pv::fail(PyExc_OverflowError, "Python int too large to convert to C int");
+        return;
+    }
     if (nu < 0) {
         pv::Ref A(traj_vtab.antiderivative(self, pv::OptInt<1>{-nu}));
         if (!A) return;
