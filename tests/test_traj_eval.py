@@ -52,6 +52,13 @@ def test_call_restores_order_and_never_writes_input():
     np.testing.assert_allclose(t(np.array([2, 0, 1])), s([2.0, 0.0, 1.0]), rtol=1e-13)
     np.testing.assert_allclose(t(np.array([1.5, 0.5], np.float32)), s([1.5, 0.5]), rtol=1e-13)
     np.testing.assert_allclose(t(np.array(["1.5", "0.5"])), s([1.5, 0.5]), rtol=1e-13)
+    # Read-only and strided arrays are read, never written.
+    ro = np.array(pts)
+    ro.flags.writeable = False
+    np.testing.assert_allclose(t(ro), s(pts), rtol=1e-13, atol=1e-13)
+    wide = np.repeat(pts, 2)
+    np.testing.assert_allclose(t(wide[::2]), s(pts), rtol=1e-13, atol=1e-13)
+    np.testing.assert_array_equal(wide, np.repeat(pts, 2))
 
 
 def test_call_scalar_paths_agree():
