@@ -4,9 +4,8 @@ from scipy.interpolate import BSpline
 
 from pyvelt import ductus
 
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
+# Degree, interior knots (some repeated), domain.
+SHAPES = [(3, (0.3, 0.6, 0.6), 0.0, 2.0), (2, (), -1.0, 1.0), (4, (1.4, 1.4, 1.4, 2.4), 1.0, 3.0)]
 
 
 def make(U, P, p, order=0, owner=True, cls=ductus.Trajectory1d):
@@ -17,10 +16,9 @@ def make(U, P, p, order=0, owner=True, cls=ductus.Trajectory1d):
 
 
 def sample(p=3, interior=(0.3, 0.6, 0.6), a=0.0, b=2.0, order=0, seed=1, cls=ductus.Trajectory1d):
-    """A trajectory with random control points of magnitude about 1."""
-    U = clamped(p, interior, a, b)
-    P = np.random.default_rng(seed).normal(size=len(U) - p - 1)
-    return make(U, P, p, order, cls=cls)
+    """A clamped trajectory with random control points of magnitude about 1."""
+    U = np.r_[[a] * (p + 1), interior, [b] * (p + 1)]
+    return make(U, np.random.default_rng(seed).normal(size=len(U) - p - 1), p, order, cls=cls)
 
 
 def arrays(t):
@@ -28,30 +26,13 @@ def arrays(t):
     return t.get_knotvector_asarray().copy(), t.get_cpts_asarray().copy()
 
 
+def state(*ts):
+    return [(t.p, t.n, t.order) + tuple(x.tobytes() for x in arrays(t)) for t in ts]
+
+
 def spline(t):
-    """The same curve as a scipy BSpline (on copies of the arrays)."""
-    U, P = arrays(t)
-    return BSpline(U, P, t.p)
+    return BSpline(*arrays(t), t.p)
 
 
-def grid(t, k=41):
+def grid(t, k=21):
     return np.linspace(t.start, t.stop, k)
-
-
-# Trajectories of a few shapes: degree, interior knots (one repeated), domain.
-SHAPES = [
-    (3, (0.3, 0.6, 0.6), -1.0, 2.0),
-    (2, (), 0.0, 1.0),
-    (1, (0.25, 0.5), 0.0, 4.0),
-    (4, (0.2, 0.2, 0.7), 1.0, 3.0),
-]
-SHAPE_IDS = ["cubic", "bezier2", "linear", "quartic"]
-
-
-def scaled(interior, a, b):
-    return tuple(a + (b - a) * u for u in interior)
-
-
-def shaped(shape, order=0, seed=1, cls=ductus.Trajectory1d):
-    p, interior, a, b = shape
-    return sample(p, scaled(interior, a, b), a, b, order, seed, cls)
