@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 from pyvelt import ductus
-from trajhelp import SHAPES, arrays, grid, make, sample, spline, state
+from trajhelp import SHAPES, arrays, fails_unchanged, grid, make, sample, spline, state
 
 T = ductus.Trajectory1d
 
@@ -74,11 +74,7 @@ def test_call_paths():
     (lambda t: t.ceval(np.linspace(0.1, 1, 6)[::2]), ValueError, None),
 ])
 def test_messages(call, exc, msg):
-    t = sample()
-    keep = state(t)
-    with pytest.raises(exc, match=msg):
-        call(t)
-    assert state(t) == keep
+    fails_unchanged(call, exc, msg, sample())
 
 
 @pytest.mark.parametrize("call", [

@@ -36,3 +36,13 @@ def spline(t):
 
 def grid(t, k=21):
     return np.linspace(t.start, t.stop, k)
+
+
+def fails_unchanged(call, exc, msg, *ts):
+    """call(*ts) raises exc with a message matching msg and changes no ts."""
+    import pytest
+
+    keep = state(*ts)
+    with pytest.raises(exc, match=msg):
+        call(*ts)
+    assert state(*ts) == keep
