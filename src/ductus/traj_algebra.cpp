@@ -100,7 +100,17 @@ PyObject* c_splcmul(TrajObj*, TrajArg other) {
 
 // ---------------------------------------------------------------- operators
 
-PyObject* copy_of(PyObject* t) { return pv::call_method(t, "copy"); }
+// The operand's copy (its `copy` attribute, so a subclass's redefinition is
+// used), which the operators then change in place: it must be a trajectory,
+// or the operator would hand back whatever the redefinition returned.
+PyObject* copy_of(PyObject* t) {
+    pv::Ref c(pv::call_method(t, "copy"));
+    if (c && !is_traj(c.get())) {
+        return pv::raise(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
+                         Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
+    }
+    return c.release();
+}
 
 PyObject* traj_add(PyObject* a, PyObject* b) {
     if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcsum", b);
@@ -226,6 +236,11 @@ void set_am_point(TrajObj* self, PointArg pt) {
     int nu = 0;
     if (!read_point(pt.o, v) || !order_gap(self, v, nu)) return;
     double e;
+    if (nu == INT_MIN) {
+        // -nu, the number of integrations, is beyond a C int.
+        pv::fail(PyExc_OverflowError, "Python int too large to convert to C int");
+        return;
+    }
     if (nu < 0) {
         pv::Ref A(traj_vtab.antiderivative(self, pv::OptInt<1>{-nu}));
         if (!A) return;

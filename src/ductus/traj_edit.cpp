@@ -1,6 +1,7 @@
 // Trajectory1d domain transforms, calculus and knot operations.
 #include "ductus/ductus.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -99,6 +100,10 @@ bool nu_from_zero(int nu) {
 
 PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
+    // The order of the result, order + nu, must stay an unsigned int.
+    if (static_cast<unsigned long long>(self->order) + nu.v > UINT_MAX) {
+        return pv::raise(PyExc_OverflowError, "value too large to convert to unsigned int");
+    }
     const DArr U = knots_of(self), P = cpts_of(self);
     Mem uk, pk;
     if (!uk.alloc(U.len) || !pk.alloc(P.len)) return nullptr;

@@ -4,7 +4,6 @@
 #include "ductus/ductus.hpp"
 
 #include <algorithm>
-#include <vector>
 
 namespace ductus {
 
@@ -38,6 +37,23 @@ bool check_points(TrajObj* self, DArr xp) {
     return true;
 }
 
+// Work array from the Python allocator: a failed allocation is a
+// MemoryError, never a C++ exception escaping into the interpreter.
+class Work {
+public:
+    Work() = default;
+    ~Work() { PyMem_Free(p_); }
+    Work(const Work&) = delete;
+    Work& operator=(const Work&) = delete;
+    bool alloc(Py_ssize_t count) {
+        p_ = static_cast<double*>(PyMem_Malloc(sizeof(double) * static_cast<std::size_t>(count)));
+        return p_ || pv::fail_memory();
+    }
+    double* get() const { return p_; }
+private:
+    double* p_ = nullptr;
+};
+
 double peval(TrajObj* self, double x) {
     if (!check_point(self, x)) return 0.0;
     return arcus.splpev(x, knots_of(self), cpts_of(self), self->p);
@@ -57,11 +73,11 @@ double dpeval(TrajObj* self, double x, pv::OptInt<1> nu) {
     // min(nu, p), so a huge nu costs nothing.
     const int d = nu.v < self->p ? nu.v : self->p;
     double small[16];
-    std::vector<double> big;
+    Work big;
     double* ck = small;
     if (d + 1 > 16) {
-        big.resize(static_cast<std::size_t>(d) + 1);
-        ck = big.data();
+        if (!big.alloc(Py_ssize_t(d) + 1)) return 0.0;
+        ck = big.get();
     }
     arcus.dsplpev(x, knots_of(self), cpts_of(self), self->p, d, DArr{ck, Py_ssize_t(d) + 1});
     if (PyErr_Occurred()) return 0.0;
@@ -73,11 +89,12 @@ void dceval(TrajObj* self, pv::ArrObj xp_obj, pv::OptInt<1> nu) {
     if (!buf.acquire(xp_obj.o, 1, "dceval", "xp") || !need_data(self)) return;
     const DArr xp = buf.arr();
     if (!check_points(self, xp) || !check_nu(nu.v)) return;
-    std::vector<double> ck(static_cast<std::size_t>(xp.len));
+    Work ck;
+    if (!ck.alloc(xp.len)) return;
     arcus.dsplcev(xp, knots_of(self), cpts_of(self), self->p, nu.v, nu.v,
-                  DArr2{ck.data(), 1, xp.len});
+                  DArr2{ck.get(), 1, xp.len});
     if (PyErr_Occurred()) return;
-    std::copy(ck.begin(), ck.end(), xp.data);
+    std::copy(ck.get(), ck.get() + xp.len, xp.data);
 }
 
 PyObject* get_xcpts(TrajObj* self) {
@@ -104,8 +121,12 @@ PyObject* call_scalar(TrajObj* self, double x, int nu) {
 }
 
 PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
+    // A copy of the caller's object as float64, converted as
+    // numpy.array(x, dtype=float64) converts (unsafe casting, so arrays of
+    // other dtypes are taken as numpy converts them).
     PyArray_Descr* f8 = PyArray_DescrFromType(NPY_DOUBLE);  // stolen below
-    pv::Ref a(PyArray_FromAny(x, f8, 0, 0, NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY, nullptr));
+    pv::Ref a(PyArray_FromAny(x, f8, 0, 0,
+                              NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_FORCECAST, nullptr));
     if (!a) return nullptr;
     PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(a.get());
     if (PyArray_NDIM(arr) > 1) return pv::raise(PyExc_ValueError, "'x' must be one-dimensional");
