@@ -185,6 +185,15 @@ bool make_pieces(TrajObj* self, long long nu, Pieces& pc) {
             pc.err[k] = 2.0 * q * pc.err[k] / h + 2.0 * EPS * largest_abs(c, q - 1);
         }
     }
+    for (k = 0; k < spans; ++k) {
+        for (long long j = 0; j <= p - nu; ++j) {
+            if (!std::isfinite(pc.c[w * k + j])) {
+                return pv::fail(PyExc_OverflowError,
+                                "derivative %lld of the trajectory overflows the range of floats",
+                                nu);
+            }
+        }
+    }
     pc.q = p - static_cast<int>(nu);
     // Keep q + 1 coefficients per piece.
     const std::size_t wq = static_cast<std::size_t>(pc.q) + 1;
@@ -528,7 +537,11 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
         no_memory();
         return 0.0;
     }
-    if (!(s > 0.0) || !std::isfinite(s)) {
+    if (!std::isfinite(s)) {
+        pv::fail(PyExc_OverflowError, "the time scale overflows the range of floats");
+        return 0.0;
+    }
+    if (!(s > 0.0)) {
         pv::fail(PyExc_ValueError,
                  "the limited derivatives are zero everywhere: every time scale meets the limits");
         return 0.0;
@@ -579,7 +592,7 @@ using RoughnessM = pv::Method<roughness, roughness_args>;
 #define ORDERS \
     "The trajectory's order says what it stands for (0 displacement, 1 velocity,\n" \
     "2 acceleration, 3 jerk): the velocity is derivative 1 - order, the\n" \
-    "acceleration 2 - order and the jerk 3 - order. "
+    "acceleration 2 - order and the jerk 3 - order.\n"
 #define LIMIT_PARAMS \
     "Parameters\n----------\n" \
     "vmax : float or None, optional\n    Limit of the absolute velocity.\n" \
@@ -589,7 +602,8 @@ using RoughnessM = pv::Method<roughness, roughness_args>;
     "ValueError for a limit that is not a positive finite number or None, when\n" \
     "no limit is given, for a limit on a derivative of negative order (a\n" \
     "velocity limit on an acceleration trajectory), and for a trajectory\n" \
-    "without arrays."
+    "without arrays; OverflowError when a derivative exceeds the range of\n" \
+    "floats."
 #define PIECES_REFS \
     "L. Ramshaw, Blossoms are polar forms, Computer Aided Geometric Design 6\n" \
     "(1989) 323-358.\n" \
@@ -615,7 +629,8 @@ const char extrema_doc[] =
     "limits count, and the time is the knot. Derivatives above the degree are\n"
     "zero: nu > p gives (0.0, start, 0.0, start).\n\n"
     "ValueError for nu that is not a non-negative integer, and for a\n"
-    "trajectory without arrays.\n\n"
+    "trajectory without arrays; OverflowError when the derivative exceeds\n"
+    "the range of floats.\n\n"
     "References\n----------\n" PIECES_REFS;
 const char violations_doc[] =
     "violations($self, vmax=None, amax=None, jmax=None)\n--\n\n"
@@ -627,7 +642,7 @@ const char violations_doc[] =
     "    absolute value exceeds the limit, the largest absolute value over the\n"
     "    domain and the limit. An empty list: every given limit holds\n"
     "    everywhere on [start, stop], not only at sampled times.\n\n"
-    "Notes\n-----\n" ORDERS "\n"
+    "Notes\n-----\n" ORDERS
     "The peaks come from extrema(); the first excess is found by subdivision\n"
     "of the Bezier pieces in time order and refined to full precision.\n"
     "A peak that exceeds the limit by rounding only (a few units in the last\n"
@@ -642,12 +657,14 @@ const char timescale_doc[] =
     "    k-th time derivative by s**-k, so s = max over the given limits of\n"
     "    (peak / limit)**(1 / k). s < 1: the motion can be made faster.\n\n"
     "Notes\n-----\n"
-    "After hscale(s), violations() with the same limits is empty to rounding,\n"
-    "and at least one peak equals its limit. Only a displacement trajectory\n"
+    "After hscale(s), at least one peak equals its limit and violations() with\n"
+    "the same limits is empty up to rounding: a peak may still exceed its limit\n"
+    "by a few units in the last place; a stretch of s * (1 + 1e-12) leaves a\n"
+    "margin. Only a displacement trajectory\n"
     "(order 0) can be scaled so: ValueError for any other order, since\n"
     "stretching the domain of a velocity or acceleration trajectory does not\n"
     "scale its values. ValueError also when every limited derivative is zero\n"
-    "everywhere (no smallest stretch exists). " LIMIT_ERRORS "\n\n"
+    "everywhere (no smallest stretch exists).\n" LIMIT_ERRORS "\n\n"
     "References\n----------\n"
     "J. M. Hollerbach, Dynamic scaling of manipulator trajectories, Journal of\n"
     "Dynamic Systems, Measurement, and Control 106 (1984) 102-106.\n";
@@ -663,7 +680,8 @@ const char roughness_doc[] =
     "Exact to rounding: Gauss-Legendre quadrature with p - nu + 1 points per\n"
     "knot span integrates the squared piece of degree 2 (p - nu) exactly.\n"
     "nu > p gives 0.0. ValueError for nu that is not a non-negative integer,\n"
-    "and for a trajectory without arrays.\n\n"
+    "and for a trajectory without arrays; OverflowError when the derivative\n"
+    "exceeds the range of floats.\n\n"
     "References\n----------\n"
     "M. Abramowitz, I. A. Stegun, Handbook of Mathematical Functions, Dover,\n"
     "1965, sec. 25.4.\n";
