@@ -260,3 +260,25 @@ def test_bad_arguments():
     w.get_cpts_asarray()[1] = np.inf
     with pytest.raises(ValueError, match="control points"):
         w.roughness()
+    # Derivatives beyond the range of floats.
+    huge = pyvelt.trajectory([0, 0, 0, 0, 1, 2, 2, 2, 2], [1e308, -1e308, 1e308, -1e308, 1e308], 3)
+    assert huge.extrema()[2] == 1e308
+    for call in (lambda: huge.extrema(1), lambda: huge.roughness(), lambda: huge.violations(1.0),
+                 lambda: huge.timescale(jmax=1.0)):
+        with pytest.raises(OverflowError, match="overflows"):
+            call()
+
+
+def test_signatures_match_the_stubs():
+    import ast
+    import inspect
+    import pathlib
+
+    stub = pathlib.Path(pyvelt.__file__).with_name("ductus.pyi").read_text()
+    cls = next(n for n in ast.parse(stub).body if getattr(n, "name", "") == "Trajectory1d")
+    defs = {f.name: f for f in cls.body if isinstance(f, ast.FunctionDef)}
+    for name in ("extrema", "violations", "timescale", "roughness"):
+        sig = inspect.signature(getattr(Trajectory1d, name))
+        args = defs[name].args
+        want = [(a.arg, ast.literal_eval(d)) for a, d in zip(args.args[1:], args.defaults)]
+        assert [(p.name, p.default) for p in list(sig.parameters.values())[1:]] == want
