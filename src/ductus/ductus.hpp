@@ -237,6 +237,7 @@ private:
 extern PyMethodDef traj_eval_methods[];
 extern PyMethodDef traj_edit_methods[];
 extern PyMethodDef traj_algebra_methods[];
+extern PyMethodDef traj_limits_methods[];
 extern PyNumberMethods traj_number;
 PyObject* traj_richcompare(PyObject* a, PyObject* b, int op);
 PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,

@@ -589,7 +589,7 @@ bool ready_traj() {
 
     static std::vector<PyMethodDef> methods;
     for (PyMethodDef* table : {traj_core_methods, traj_eval_methods, traj_edit_methods,
-                               traj_algebra_methods}) {
+                               traj_algebra_methods, traj_limits_methods}) {
         for (PyMethodDef* m = table; m->ml_name; ++m) methods.push_back(*m);
     }
     methods.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
