@@ -129,3 +129,11 @@ def test_knot_removal():
     assert bumped.knotrem(1.2, 1).n == bumped.n and bumped.knotsrem().n == bumped.n - 1
     assert bumped.knotrem(1.2, 1, 1e-9).n == bumped.n - 1 and bumped.knotsrem(tol=1e-9).n == t.n
 
+
+
+
+@pytest.mark.parametrize("method", ["rshift", "ashift"])
+@pytest.mark.parametrize("x", [np.inf, -np.inf, np.nan])
+def test_shift_by_a_value_that_is_not_finite(method, x):
+    fails_unchanged(lambda t: getattr(t, method)(x), ValueError, "'x' must be a finite number",
+                    sample())

@@ -302,7 +302,7 @@ void value_slot(TrajObj* self, A a) {
 }
 
 const char sum_doc[] =
-    "c_splcsum(self, other)\n--\n\nThe sum of two trajectories.\n\n"
+    "c_splcsum($self, other, /)\n--\n\nThe sum of two trajectories.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n    Same degree, domain and order as self.\n\n"
     "Returns\n-------\nTrajectory1d\n    self + other on the union of both knot vectors.\n\n"
     "Notes\n-----\nValueError when degree, domain or order differ. Knot vectors equal\n"
@@ -310,19 +310,19 @@ const char sum_doc[] =
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.3.\n";
 const char mul_doc[] =
-    "c_splcmul(self, other)\n--\n\nThe product of two trajectories: not available.\n\n"
+    "c_splcmul($self, other, /)\n--\n\nThe product of two trajectories: not available.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n\n"
     "Returns\n-------\nNever returns.\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char settr_doc[] =
-    "setValueTr(self, p)\n--\n\nSets a condition by vertical shift of the trajectory.\n\n"
+    "setValueTr($self, p)\n--\n\nSets a condition by vertical shift of the trajectory.\n\n"
     "Parameters\n----------\np : Point1d or tuple\n    (t, val, order): afterwards the derivative of\n"
     "    order p.order - self.order has the value val at t.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nThe control points change in place. ValueError when p.order < self.order.\n\n"
     "References\n----------\nNone\n";
 const char setam_doc[] =
-    "setValueAm(self, p)\n--\n\nSets a condition multiplying the trajectory by a calculated constant.\n\n"
+    "setValueAm($self, p)\n--\n\nSets a condition multiplying the trajectory by a calculated constant.\n\n"
     "Parameters\n----------\np : Point1d or tuple\n    (t, val, order): afterwards the derivative (or,\n"
     "    for p.order < self.order, the antiderivative, 0 at start) of relative order\n"
     "    p.order - self.order has the value val at t.\n\n"

@@ -221,25 +221,25 @@ using XcptsM = pv::Method<get_xcpts, xcpts_args, pv::AnyObj, pv::Call::NoArgs>;
 #define EMPTY_NOTE "ValueError for a trajectory without arrays.\n"
 
 const char peval_doc[] =
-    "peval(self, x)\n--\n\nEvaluates the trajectory.\n\n"
+    "peval($self, x, /)\n--\n\nEvaluates the trajectory.\n\n"
     "Parameters\n----------\nx : float\n    A point of the domain [start, stop].\n\n"
     "Returns\n-------\nfloat\n    y(x).\n\n"
     "Notes\n-----\nValueError \"'x' out of domain: x\" outside the domain. " EMPTY_NOTE "\n" REFS;
 const char ceval_doc[] =
-    "ceval(self, xp)\n--\n\nEvaluates the trajectory at increasing points, in place.\n\n"
+    "ceval($self, xp, /)\n--\n\nEvaluates the trajectory at increasing points, in place.\n\n"
     "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
     "    the array 'xp' is overwritten with the results.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nValueError for an empty or non-increasing xp, or end points outside\n"
     "the domain (\"domain error\"). " EMPTY_NOTE "\n" REFS;
 const char dpeval_doc[] =
-    "dpeval(self, x, nu=1)\n--\n\nEvaluates the derivative of the trajectory.\n\n"
+    "dpeval($self, x, nu=1)\n--\n\nEvaluates the derivative of the trajectory.\n\n"
     "Parameters\n----------\nx : float\n    A point of the domain.\n"
     "nu : int, optional\n    Order of the derivative (default 1); 0 gives the value.\n\n"
     "Returns\n-------\nfloat\n    The nu-th derivative at x (0.0 above the degree).\n\n"
     "Notes\n-----\nValueError outside the domain and for nu < 0. " EMPTY_NOTE "\n" REFS;
 const char dceval_doc[] =
-    "dceval(self, xp, nu=1)\n--\n\nEvaluates a derivative of the trajectory at increasing points,\n"
+    "dceval($self, xp, nu=1)\n--\n\nEvaluates a derivative of the trajectory at increasing points,\n"
     "in place.\n\n"
     "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
     "    the array 'xp' is overwritten with the results.\n"
@@ -248,7 +248,7 @@ const char dceval_doc[] =
     "Notes\n-----\nFor many points, derivative(nu) followed by ceval may be faster.\n"
     "The checks are those of ceval, then nu >= 0. " EMPTY_NOTE "\n" REFS;
 const char xcpts_doc[] =
-    "get_xcpts(self)\n--\n\nReturns the x-coordinates of the control points.\n\n"
+    "get_xcpts($self)\n--\n\nReturns the x-coordinates of the control points.\n\n"
     "Parameters\n----------\nNone\n\n"
     "Returns\n-------\nndarray of float64\n    n + 1 values (U[i+1] + ... + U[i+p]) / p.\n\n"
     "Notes\n-----\nThe abscissa at which each control point acts (Greville abscissae).\n"
