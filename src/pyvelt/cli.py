@@ -14,6 +14,7 @@ from typing import Any, Callable, List, NoReturn, Optional, Sequence, Tuple
 import numpy as np
 
 import pyvelt
+from pyvelt import arcus
 
 __all__ = ["main", "load_waypoints", "save_plot"]
 
@@ -197,7 +198,8 @@ def load_trajectory(path: str, ID: str) -> Any:
     Notes
     -----
     CommandError for an unknown ID (the message lists the IDs there are) and
-    for an element that does not describe a trajectory.
+    for an element that does not describe a trajectory, or one whose knots
+    are not a valid knot vector.
     """
     from pyvelt.ductus import Trajectory1d
 
@@ -208,9 +210,14 @@ def load_trajectory(path: str, ID: str) -> Any:
         known = ", ".join(f"'{i}'" for i in ids) or "none"
         raise CommandError(f"no trajectory with ID '{ID}' in {path} (trajectories: {known})")
     try:
-        return Trajectory1d.loadxml(path, ID)
+        t = Trajectory1d.loadxml(path, ID)
     except (ValueError, TypeError, IndexError, AttributeError, OverflowError) as e:
         raise CommandError(f"trajectory '{ID}' in {path} is damaged: {e}") from None
+    # Loading does not check the knots; every evaluation would refuse them.
+    if arcus.validknots(t.p, t.get_knotvector_asarray()):
+        raise CommandError(f"trajectory '{ID}' in {path} is damaged: its knots are not a "
+                           f"valid knot vector of degree {t.p}")
+    return t
 
 
 # ---------------------------------------------------------------- the plot
@@ -344,10 +351,11 @@ def run_fit(args: argparse.Namespace) -> int:
 def _describe(el: Any) -> str:
     a = el.attrib
     if el.tag == "Trajectory1d":
-        return (f"degree {a.get('p')}, {_count(a.get('n'), 1)} control points, "
-                f"order {a.get('order')}, domain [{a.get('start')}, {a.get('stop')}]")
+        return (f"degree {a.get('p', '?')}, {_count(a.get('n'), 1)} control points, "
+                f"order {a.get('order', '?')}, domain [{a.get('start', '?')}, "
+                f"{a.get('stop', '?')}]")
     if el.tag == "Point1d":
-        return f"t {a.get('t')}, value {a.get('val')}, order {a.get('order')}"
+        return f"t {a.get('t', '?')}, value {a.get('val', '?')}, order {a.get('order', '?')}"
     return ""
 
 
