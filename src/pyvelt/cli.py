@@ -267,7 +267,11 @@ def save_plot(traj: Any, nus: Sequence[int], out: str,
     except ImportError:
         raise CommandError(f"plotting needs matplotlib: {PLOT_HINT}") from None
     ts = np.linspace(traj.start, traj.stop, 1001)
-    fig = Figure(figsize=(7.0, 2.0 + 1.6 * len(nus)), layout="constrained")
+    size = (7.0, 2.0 + 1.6 * len(nus))
+    try:
+        fig = Figure(figsize=size, layout="constrained")
+    except TypeError:   # matplotlib before the layout argument
+        fig = Figure(figsize=size, constrained_layout=True)
     axes = fig.subplots(len(nus), 1, sharex=True, squeeze=False)[:, 0]
     for ax, nu in zip(axes, nus):
         ax.plot(ts, traj(ts, nu=nu), lw=1.5)
