@@ -438,7 +438,7 @@ PyMethodDef base_methods[] = {
     GetAttribM::def(getattrib_doc),
     AddM::def(add_doc),
     UpdateM::def(update_doc),
-    {"__reduce__", base_reduce, METH_NOARGS, "Helper for pickle."},
+    {"__reduce__", base_reduce, METH_NOARGS, "__reduce__($self)\n--\n\nHelper for pickle."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -453,7 +453,9 @@ BaseVTab base_vtab = {
 PyTypeObject BaseType = pv::type_head();
 
 PyMethodDef unpickle_base_def = {"_unpickle_PyVELTObject", PV_FASTCALL_CAST(unpickle_base),
-                                 METH_FASTCALL | METH_KEYWORDS, nullptr};
+                                 METH_FASTCALL | METH_KEYWORDS,
+                                 "_unpickle_PyVELTObject(type, checksum, state)\n--\n\n"
+                                 "Rebuilds a pickled PyVELTObject."};
 
 bool ready_base() {
     return pv::ready_type(BaseType, pv::TypeSpec{"pyvelt.ductus.PyVELTObject", sizeof(BaseObj),

@@ -284,8 +284,10 @@ PyMethodDef point_methods[] = {
     AddM::def(add_doc),
     UpdateM::def(update_doc),
     LoadM::def(loadxml_doc, METH_STATIC),
-    {"__reduce__", refuse_pickle, METH_NOARGS, "Pickling is not supported."},
-    {"__setstate__", refuse_pickle, METH_O, "Pickling is not supported."},
+    {"__reduce__", refuse_pickle, METH_NOARGS,
+     "__reduce__($self)\n--\n\nPickling is not supported."},
+    {"__setstate__", refuse_pickle, METH_O,
+     "__setstate__($self, state, /)\n--\n\nPickling is not supported."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -3,7 +3,10 @@
 Each function fits or copies the B-spline with `pyvelt.arcus` and returns a
 `pyvelt.ductus.Trajectory1d` that owns its arrays.
 """
+from typing import Optional, Sequence
+
 import numpy as np
+import numpy.typing as npt
 
 from pyvelt import arcus
 from pyvelt.ductus import Trajectory1d
@@ -11,14 +14,14 @@ from pyvelt.ductus import Trajectory1d
 __all__ = ["trajectory", "interpolate", "approximate"]
 
 
-def _f64(a, name):
+def _f64(a: npt.ArrayLike, name: str) -> npt.NDArray[np.float64]:
     a = np.ascontiguousarray(a, dtype=np.float64)
     if a.ndim != 1:
         raise ValueError(f"'{name}' must be one-dimensional")
     return a
 
 
-def trajectory(U, P, p, order=0):
+def trajectory(U: npt.ArrayLike, P: npt.ArrayLike, p: int, order: int = 0) -> Trajectory1d:
     """A trajectory from its knot vector, control points and degree.
 
     Parameters
@@ -60,7 +63,8 @@ def trajectory(U, P, p, order=0):
     return t
 
 
-def interpolate(x, y, p=3, slopes=None, order=0):
+def interpolate(x: npt.ArrayLike, y: npt.ArrayLike, p: int = 3,
+                slopes: Optional[Sequence[float]] = None, order: int = 0) -> Trajectory1d:
     """The trajectory of degree p through the points (x[i], y[i]).
 
     Parameters
@@ -104,7 +108,8 @@ def interpolate(x, y, p=3, slopes=None, order=0):
     return trajectory(U, P, p, order)
 
 
-def approximate(x, y, ncpts, p=3, order=0):
+def approximate(x: npt.ArrayLike, y: npt.ArrayLike, ncpts: int, p: int = 3,
+                order: int = 0) -> Trajectory1d:
     """The least-squares trajectory of degree p with `ncpts` control points.
 
     Parameters
