@@ -1,6 +1,6 @@
 """Type stubs of the trajectory objects pyvelt.ductus."""
 from types import ModuleType
-from typing import Any, ClassVar, Dict, NoReturn, Optional, Tuple, Type, Union, overload
+from typing import Any, ClassVar, Dict, List, NoReturn, Optional, Tuple, Type, Union, overload
 
 import numpy as _np
 import numpy.typing as _npt
