@@ -14,7 +14,8 @@ T = ductus.Trajectory1d
 @pytest.mark.parametrize("shape", SHAPES)
 def test_values_match_bspline(shape):
     t = sample(*shape)
-    s, keep, x = spline(t), state(t), grid(t)
+    # Enough points for the derivative-spline path of dceval as well.
+    s, keep, x = spline(t), state(t), grid(t, 101)
     close = lambda a, b: np.testing.assert_allclose(a, b, rtol=1e-11, atol=1e-11)  # noqa: E731
     close([t.peval(v) for v in x], s(x))
     xp = x.copy()
@@ -128,3 +129,44 @@ def test_high_derivatives_of_a_high_degree():
     t, x = sample(p=17, interior=(0.4,), a=0.0, b=1.0, seed=3), np.array([0.3, 0.7])
     for nu in (11, 17):
         np.testing.assert_allclose(t(x, nu=nu), spline(t)(x, nu), rtol=1e-6)
+
+
+def reference_call(t, x, nu=0):
+    """The call operator written out with numpy: sort, evaluate, restore the order."""
+    a = np.ascontiguousarray(np.array(x, copy=True, ndmin=1).ravel(), dtype=np.float64)
+    idx = np.argsort(a)
+    s = a[idx].copy()
+    if nu:
+        t.dceval(s, nu)
+    else:
+        t.ceval(s)
+    return s[np.argsort(idx)]
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_unsorted_inputs_match_sorting(seed):
+    rng = np.random.default_rng(seed)
+    t = sample(p=3, interior=tuple(np.sort(rng.uniform(0, 2, 40))))
+    n = rng.integers(2, 3000)
+    x = rng.uniform(0, 2, n)
+    kind = seed % 3
+    if kind == 1:
+        x[rng.integers(0, n, 5)] = np.nan          # NaN pass the checks
+        x[0] = 1e-300
+    elif kind == 2:
+        x = np.concatenate([rng.uniform(0, 2, n // 2), np.full(n // 2, 0.5)])  # clustered
+        x[-1] = 1.25
+        x = x[np.unique(x, return_index=True)[1]]
+        rng.shuffle(x)
+    for nu in (0, 1):
+        got, want = t(x, nu=nu), reference_call(t, x, nu)
+        assert got.tobytes() == want.tobytes()
+    for bad in (np.r_[x, x[:1]], np.r_[x, 2.5], np.r_[x, -0.0, 0.0]):
+        rng.shuffle(bad)
+        outcome = []
+        for call in (t, reference_call):
+            try:
+                outcome.append(call(t, bad).tobytes() if call is reference_call else call(bad).tobytes())
+            except ValueError as e:
+                outcome.append(str(e))
+        assert outcome[0] == outcome[1]
