@@ -501,6 +501,7 @@ const char traj_doc[] =
     "Knots: knotins, knotref, knotrem, knotsrem, knotrem_notol.\n"
     "Algebra: +, -, *, / with numbers and trajectories, in-place forms, negation\n"
     "(in place), ==, c_splcsum, setValueTr, setValueAm.\n"
+    "Limits: extrema, violations, timescale, roughness.\n"
     "Data: copy, get_knotvector_asarray, get_cpts_asarray, savexml, loadxml.\n";
 
 }  // namespace
