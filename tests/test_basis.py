@@ -143,6 +143,24 @@ def test_zero_length_span_gives_nan_not_an_error():
 
 # ---------------------------------------------------------------- curve evaluation
 
+@pytest.mark.parametrize("p", [1, 2, 3, 4, 5, 6, 7])
+@pytest.mark.parametrize("order", ["sorted", "shuffled", "knots-within-tolerance"])
+def test_splcev_every_degree_and_order_matches_scipy_and_splpev(p, order):
+    rng = np.random.default_rng(p)
+    U = clamped(p, np.sort(rng.uniform(-2.0, 3.0, 12)), a=-2.0, b=3.0)
+    P, s = spline(p, U)
+    x = np.r_[U[0], np.sort(rng.uniform(-2.0, 3.0, 400)), U[p + 3], U[p + 3] - 1e-12, U[-1]]
+    if order == "shuffled":
+        x[1:-1] = rng.permutation(x[1:-1])
+    elif order == "knots-within-tolerance":
+        U[p + 4] = U[p + 3] - 1e-14    # decreasing by less than the tolerance: still valid
+    C = x.copy()
+    arcus.splcev(C, U, P, p)
+    np.testing.assert_array_equal(C, [arcus.splpev(u, U, P, p) for u in x])
+    away = np.abs(x - U[p + 3]) > 1e-9     # scipy has no knot tolerance
+    np.testing.assert_allclose(C[away], s(x[away]), rtol=1e-12, atol=1e-12)
+
+
 @pytest.mark.parametrize("p, U", CASES, ids=IDS)
 def test_splpev_and_splcev_match_scipy(p, U):
     P, s = spline(p, U)

@@ -36,6 +36,72 @@ int check_curve(int n, int p, const double* U) {
     return 0;
 }
 
+// Span search of a sorted evaluation: the previous span when u still lies in
+// it (the first test of FindSpanFrom, inlined), else FindSpanFrom.
+inline int next_span(int n, int p, double u, const double* U, int span) {
+    if (u >= U[span] && u < U[span + 1] - ktol(u, U[span + 1])) return span;
+    return FindSpanFrom(n, p, u, U, span);
+}
+
+// Curve evaluation for a fixed degree P (1 to 5), used by CurvePoint and
+// CurveEval alike so that both give the same bits. BasisFuns divides by
+// right[r+1] + left[j-r], that is U[span+r+1] - U[span+1-j+r] up to rounding:
+// these reciprocals depend on the span only and are formed when the span
+// changes, so on sorted parameters a point costs products and sums alone.
+// Work arrays live on the stack.
+template <int P>
+struct SpanEval {
+    double inv[P + 1][P + 1] = {};
+    int span = -1;
+
+    void set_span(int s, const double* U) {
+        span = s;
+        for (int j = 1; j <= P; ++j) {
+            for (int q = 0; q < j; ++q) inv[j][q] = 1.0 / (U[s + q + 1] - U[s + 1 - j + q]);
+        }
+    }
+    double value(double u, const double* U, const double* Pc) const {
+        double left[P + 1], right[P + 1], N[P + 1];
+        N[0] = 1.0;
+        for (int j = 1; j <= P; ++j) {
+            left[j] = u - U[span + 1 - j];
+            right[j] = U[span + j] - u;
+            double saved = 0.0;
+            for (int q = 0; q < j; ++q) {
+                const double temp = N[q] * inv[j][q];
+                N[q] = saved + right[q + 1] * temp;
+                saved = left[j - q] * temp;
+            }
+            N[j] = saved;
+        }
+        const double* Pj = Pc + (span - P);
+        double c = 0.0;
+        for (int j = 0; j <= P; ++j) c = Pj[j] * N[j] + c;
+        return c;
+    }
+};
+
+template <int P>
+double curve_point(int n, const double* U, const double* Pc, double u) {
+    SpanEval<P> e;
+    e.set_span(FindSpan(n, P, u, U), U);
+    return e.value(u, U, Pc);
+}
+
+// `sorted`: the knots are finite and non-decreasing (KnotsSorted), so the
+// search may start from the previous span.
+template <int P>
+void curve_eval(int n, const double* U, const double* Pc, double* C, int r, bool sorted) {
+    SpanEval<P> e;
+    int s = P;
+    for (int i = 0; i <= r; ++i) {
+        const double u = C[i];
+        s = sorted ? next_span(n, P, u, U, s) : FindSpan(n, P, u, U);
+        if (s != e.span) e.set_span(s, U);
+        C[i] = e.value(u, U, Pc);
+    }
+}
+
 }  // namespace
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N) {
@@ -146,6 +212,14 @@ void CurvePoint(int n, int p, const double* U, const double* P, double u, double
     if (info) return;
     const int m = n + p + 1;
     if (u < U[0] || u > U[m]) { info = -5; return; }
+    switch (p) {
+    case 1: C = curve_point<1>(n, U, P, u); return;
+    case 2: C = curve_point<2>(n, U, P, u); return;
+    case 3: C = curve_point<3>(n, U, P, u); return;
+    case 4: C = curve_point<4>(n, U, P, u); return;
+    case 5: C = curve_point<5>(n, U, P, u); return;
+    default: break;
+    }
     Work work(3 * static_cast<std::size_t>(p + 1));
     if (!work.ok()) { info = 1; return; }
     double* N = work.data();
@@ -164,14 +238,22 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
     const int m = n + p + 1;
     if (r < 0) { info = -6; return; }
     if (C[0] < U[0] || C[r] > U[m]) { info = -5; return; }
+    // The search from the previous span agrees with FindSpan on sorted knots
+    // only; a vector that merely passes the tolerant check is searched afresh.
+    const bool sorted = KnotsSorted(m, U);
+    switch (p) {
+    case 1: curve_eval<1>(n, U, P, C, r, sorted); return;
+    case 2: curve_eval<2>(n, U, P, C, r, sorted); return;
+    case 3: curve_eval<3>(n, U, P, C, r, sorted); return;
+    case 4: curve_eval<4>(n, U, P, C, r, sorted); return;
+    case 5: curve_eval<5>(n, U, P, C, r, sorted); return;
+    default: break;
+    }
     Work work(3 * static_cast<std::size_t>(p + 1));
     if (!work.ok()) { info = 1; return; }
     double* N = work.data();
     double* left = N + (p + 1);
     double* right = left + (p + 1);
-    // The search from the previous span agrees with FindSpan on sorted knots
-    // only; a vector that merely passes the tolerant check is searched afresh.
-    const bool sorted = KnotsSorted(m, U);
     int span = p;
     for (int i = 0; i <= r; ++i) {
         const double u = C[i];
