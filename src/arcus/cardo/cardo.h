@@ -81,6 +81,11 @@ void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, 
 
 // The argument checks of each routine below, in its order (0 when they pass).
 int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r);
+// The checks of CurveKnotInsCheck that follow the knot-vector test (-5 .. -8).
+int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int s, int r);
+// CurveKnotIns once its checks have passed; returns its info (0, 1 or 2).
+int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
+                        int r, int& nq, double* UQ, double* Q);
 void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
                   int& nq, double* UQ, double* Q, int& info);
 int RefineKnotVectCurveCheck(int n, int p, const double* U, const double* X, int r);
