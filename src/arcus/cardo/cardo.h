@@ -20,7 +20,11 @@ constexpr double KNOT_ATOL = 1e-13;
 
 // Tolerance for comparing the knots a and b.
 inline double ktol(double a, double b) {
-    double t = KNOT_RTOL * std::fmax(std::fabs(a), std::fabs(b));
+    // The larger magnitude with the NaN rule of fmax (a NaN operand yields the
+    // other one), written out so that it stays inline instead of a libm call.
+    const double fa = std::fabs(a), fb = std::fabs(b);
+    const double big = (fa > fb || fb != fb) ? fa : fb;
+    double t = KNOT_RTOL * big;
     return t > KNOT_ATOL ? t : KNOT_ATOL;
 }
 // a == b within the knot tolerance (NaN never compares equal).
