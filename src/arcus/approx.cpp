@@ -111,7 +111,7 @@ struct BandNormal {
             // Outside the knot domain (beyond the tolerance) every basis value
             // is zero: the point adds nothing.
             if (!(u >= lo - cardo::ktol(u, lo) && u <= hi_ + cardo::ktol(u, hi_))) continue;
-            span = cardo::FindSpanFrom(n, p, u, U, span);
+            span = cardo::FindSpanNext(n, p, u, U, span);
             cardo::BasisFuns(span, u, p, U, left, right, N);
             const int c0 = span - p;  // index of the control point of N[0]
             double r = f[k];

@@ -36,13 +36,6 @@ int check_curve(int n, int p, const double* U) {
     return 0;
 }
 
-// Span search of a sorted evaluation: the previous span when u still lies in
-// it (the first test of FindSpanFrom, inlined), else FindSpanFrom.
-inline int next_span(int n, int p, double u, const double* U, int span) {
-    if (u >= U[span] && u < U[span + 1] - ktol(u, U[span + 1])) return span;
-    return FindSpanFrom(n, p, u, U, span);
-}
-
 // Curve evaluation for a fixed degree P (1 to 5), used by CurvePoint and
 // CurveEval alike so that both give the same bits. BasisFuns divides by
 // right[r+1] + left[j-r], that is U[span+r+1] - U[span+1-j+r] up to rounding:
@@ -96,7 +89,7 @@ void curve_eval(int n, const double* U, const double* Pc, double* C, int r, bool
     int s = P;
     for (int i = 0; i <= r; ++i) {
         const double u = C[i];
-        s = sorted ? next_span(n, P, u, U, s) : FindSpan(n, P, u, U);
+        s = sorted ? FindSpanNext(n, P, u, U, s) : FindSpan(n, P, u, U);
         if (s != e.span) e.set_span(s, U);
         C[i] = e.value(u, U, Pc);
     }

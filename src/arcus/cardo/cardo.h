@@ -52,10 +52,37 @@ bool KnotsSorted(int m, const double* U);
 // knots for which KnotsSorted holds, returns exactly what FindSpan returns
 // (on other knots the two may pick different admissible spans).
 int FindSpanFrom(int n, int p, double u, const double* U, int hint);
+// FindSpanFrom with its first two steps inline (u in the span `hint`, or in
+// the next one), for loops over increasing parameters; hint in p..n.
+inline int FindSpanNext(int n, int p, double u, const double* U, int hint) {
+    if (u >= U[hint]) {
+        if (u < U[hint + 1] - ktol(u, U[hint + 1])) return hint;
+        if (hint < n && u >= U[hint + 1] && u < U[hint + 2] - ktol(u, U[hint + 2])) return hint + 1;
+    }
+    return FindSpanFrom(n, p, u, U, hint);
+}
 
 // ------------------------------------------------------------ basis functions and evaluation
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N);
+// BasisFuns for a fixed degree P with its work arrays on the stack: the same
+// operations in the same order, hence the same values.
+template <int P>
+inline void BasisFunsFixed(int span, double u, const double* U, double* N) {
+    double left[P + 1], right[P + 1];
+    N[0] = 1.0;
+    for (int j = 1; j <= P; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            const double temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip);
 void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
                    double* left, double* right, double* ders);
