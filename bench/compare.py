@@ -223,21 +223,26 @@ def rel_diff(a, b):
     return float(np.max(np.abs(a - b))) / scale if a.size else 0.0
 
 
-def median_time(fn, repeat, min_time):
-    """Median over `repeat` measurements of the time of one call; each
-    measurement runs enough calls to last about `min_time` seconds."""
-    fn()  # warm-up
-    t0 = time.perf_counter()
-    fn()
-    once = max(time.perf_counter() - t0, 1e-9)
-    number = max(1, int(min_time / once))
-    times = []
-    for _ in range(repeat):
+def median_times(fns, repeat, min_time):
+    """Median time of one call of each of `fns` over `repeat` measurements;
+    each measurement runs enough calls to last about `min_time` seconds.
+    The measurements of the functions alternate, so that a burst of load
+    from other processes falls on both sides alike."""
+    numbers = []
+    for fn in fns:
+        fn()  # warm-up
         t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        times.append((time.perf_counter() - t0) / number)
-    return statistics.median(times)
+        fn()
+        once = max(time.perf_counter() - t0, 1e-9)
+        numbers.append(max(1, int(min_time / once)))
+    times = [[] for _ in fns]
+    for _ in range(repeat):
+        for fn, number, ts in zip(fns, numbers, times):
+            t0 = time.perf_counter()
+            for _ in range(number):
+                fn()
+            ts.append((time.perf_counter() - t0) / number)
+    return [statistics.median(ts) for ts in times]
 
 
 def fmt_time(s):
@@ -399,8 +404,7 @@ def main():
             entry["status"] = "mismatch"
             print(f"{label:48s} mismatch: relative difference {diff:.3g} (limit {RTOL:g})")
             continue
-        ours = median_time(prob.ours, repeat, min_time)
-        theirs = median_time(prob.theirs, repeat, min_time)
+        ours, theirs = median_times([prob.ours, prob.theirs], repeat, min_time)
         entry.update(status="ok", pyvelt_s=ours, scipy_s=theirs, ratio=theirs / ours)
         line = (f"{label:48s} pyvelt {fmt_time(ours)}  scipy {fmt_time(theirs)}  "
                 f"ratio {theirs / ours:6.2f}")
