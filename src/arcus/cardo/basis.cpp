@@ -55,18 +55,8 @@ struct SpanEval {
     }
     double value(double u, const double* U, const double* Pc) const {
         double left[P + 1], right[P + 1], N[P + 1];
-        N[0] = 1.0;
-        for (int j = 1; j <= P; ++j) {
-            left[j] = u - U[span + 1 - j];
-            right[j] = U[span + j] - u;
-            double saved = 0.0;
-            for (int q = 0; q < j; ++q) {
-                const double temp = N[q] * inv[j][q];
-                N[q] = saved + right[q + 1] * temp;
-                saved = left[j - q] * temp;
-            }
-            N[j] = saved;
-        }
+        BasisTriangle(span, u, std::integral_constant<int, P>{}, U, left, right, N,
+                      [this](int j, int q, double Nq, double, double) { return Nq * inv[j][q]; });
         const double* Pj = Pc + (span - P);
         double c = 0.0;
         for (int j = 0; j <= P; ++j) c = Pj[j] * N[j] + c;
@@ -98,18 +88,7 @@ void curve_eval(int n, const double* U, const double* Pc, double* C, int r, bool
 }  // namespace
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N) {
-    N[0] = 1.0;
-    for (int j = 1; j <= p; ++j) {
-        left[j] = u - U[span + 1 - j];
-        right[j] = U[span + j] - u;
-        double saved = 0.0;
-        for (int r = 0; r < j; ++r) {
-            const double temp = N[r] / (right[r + 1] + left[j - r]);
-            N[r] = saved + right[r + 1] * temp;
-            saved = left[j - r] * temp;
-        }
-        N[j] = saved;
-    }
+    BasisTriangle(span, u, p, U, left, right, N, BasisQuotient{});
 }
 
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip) {

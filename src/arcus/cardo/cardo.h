@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 namespace cardo {
 
@@ -65,23 +66,38 @@ inline int FindSpanNext(int n, int p, double u, const double* U, int hint) {
 // ------------------------------------------------------------ basis functions and evaluation
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N);
+// The triangle of BasisFuns (The NURBS Book A2.2) for a degree `p` that is an
+// int or a std::integral_constant (then the loops have fixed bounds).
+// `temp(j, r, Nr, right_r1, left_jr)` gives the quotient of N[r] by the knot
+// difference right[r+1] + left[j-r].
+template <typename Deg, typename Temp>
+inline void BasisTriangle(int span, double u, Deg p, const double* U, double* left, double* right,
+                          double* N, Temp temp) {
+    N[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            const double t = temp(j, r, N[r], right[r + 1], left[j - r]);
+            N[r] = saved + right[r + 1] * t;
+            saved = left[j - r] * t;
+        }
+        N[j] = saved;
+    }
+}
+// The quotient of BasisFuns itself.
+struct BasisQuotient {
+    double operator()(int, int, double Nr, double right_r1, double left_jr) const {
+        return Nr / (right_r1 + left_jr);
+    }
+};
 // BasisFuns for a fixed degree P with its work arrays on the stack: the same
 // operations in the same order, hence the same values.
 template <int P>
 inline void BasisFunsFixed(int span, double u, const double* U, double* N) {
     double left[P + 1], right[P + 1];
-    N[0] = 1.0;
-    for (int j = 1; j <= P; ++j) {
-        left[j] = u - U[span + 1 - j];
-        right[j] = U[span + j] - u;
-        double saved = 0.0;
-        for (int r = 0; r < j; ++r) {
-            const double temp = N[r] / (right[r + 1] + left[j - r]);
-            N[r] = saved + right[r + 1] * temp;
-            saved = left[j - r] * temp;
-        }
-        N[j] = saved;
-    }
+    BasisTriangle(span, u, std::integral_constant<int, P>{}, U, left, right, N, BasisQuotient{});
 }
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip);
 void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
