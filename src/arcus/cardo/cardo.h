@@ -99,6 +99,64 @@ inline void BasisFunsFixed(int span, double u, const double* U, double* N) {
     double left[P + 1], right[P + 1];
     BasisTriangle(span, u, std::integral_constant<int, P>{}, U, left, right, N, BasisQuotient{});
 }
+// DersBasisFuns (The NURBS Book A2.3) for a degree `p` that is an int or a
+// std::integral_constant, and so for the highest order k; `div(x, row, col)` divides x by the knot
+// difference ndu[row][col] (row > col) of the lower triangle.
+template <typename Deg, typename Ord, typename Div>
+inline void DersTriangle(int span, double u, Deg p, Ord k, const double* U, double* ndu, double* a,
+                         double* left, double* right, double* ders, Div div) {
+    const int w = p + 1;  // row length of ndu, a and ders
+    // Derivatives above the degree vanish; they are not computed.
+    const int kk = k < p ? k : static_cast<int>(p);
+    for (int q = kk + 1; q <= k; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] = 0.0;
+    }
+    ndu[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            ndu[j * w + r] = right[r + 1] + left[j - r];
+            const double temp = div(ndu[r * w + j - 1], j, r);
+            ndu[r * w + j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j * w + j] = saved;
+    }
+    for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
+    for (int r = 0; r <= p; ++r) {
+        int s1 = 0, s2 = 1;
+        a[0] = 1.0;
+        for (int q = 1; q <= kk; ++q) {
+            double d = 0.0;
+            const int rk = r - q, pk = p - q;
+            if (r >= q) {
+                a[s2 * w] = div(a[s1 * w], pk + 1, rk);
+                d = a[s2 * w] * ndu[rk * w + pk];
+            }
+            const int j1 = rk >= -1 ? 1 : -rk;
+            const int j2 = (r - 1 <= pk) ? q - 1 : p - r;
+            for (int j = j1; j <= j2; ++j) {
+                a[s2 * w + j] = div(a[s1 * w + j] - a[s1 * w + j - 1], pk + 1, rk + j);
+                d += a[s2 * w + j] * ndu[(rk + j) * w + pk];
+            }
+            if (r <= pk) {
+                a[s2 * w + q] = div(-a[s1 * w + q - 1], pk + 1, r);
+                d += a[s2 * w + q] * ndu[r * w + pk];
+            }
+            ders[q * w + r] = d;
+            const int t = s1;
+            s1 = s2;
+            s2 = t;
+        }
+    }
+    int r = p;
+    for (int q = 1; q <= kk; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] *= r;
+        r *= (p - q);
+    }
+}
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip);
 void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
                    double* left, double* right, double* ders);
