@@ -53,14 +53,31 @@ bool KnotsSorted(int m, const double* U);
 // knots for which KnotsSorted holds, returns exactly what FindSpan returns
 // (on other knots the two may pick different admissible spans).
 int FindSpanFrom(int n, int p, double u, const double* U, int hint);
-// FindSpanFrom with its first two steps inline (u in the span `hint`, or in
-// the next one), for loops over increasing parameters; hint in p..n.
+// The last index j in p..n with U[j] <= u (exact comparisons; p when there is
+// none, or for a NaN u), by a bisection without branches on the data. On
+// knots for which KnotsSorted holds, FindSpan's span is j or one of the next
+// spans (the tolerance only moves u to a later span), so j is a hint for
+// FindSpanFrom.
+inline int FindSpanGuess(int n, int p, double u, const double* U) {
+    const double* base = U + p;
+    int len = n - p + 1;
+    while (len > 1) {
+        const int half = len / 2;
+        base = base[half] <= u ? base + half : base;
+        len -= half;
+    }
+    return static_cast<int>(base - U);
+}
+// The span of u on knots for which KnotsSorted holds, exactly as FindSpan
+// finds it: u in the span `hint` or in the next one (checked inline, the
+// common case of increasing parameters), else FindSpanFrom from the
+// bisection's guess; hint in p..n.
 inline int FindSpanNext(int n, int p, double u, const double* U, int hint) {
     if (u >= U[hint]) {
         if (u < U[hint + 1] - ktol(u, U[hint + 1])) return hint;
         if (hint < n && u >= U[hint + 1] && u < U[hint + 2] - ktol(u, U[hint + 2])) return hint + 1;
     }
-    return FindSpanFrom(n, p, u, U, hint);
+    return FindSpanFrom(n, p, u, U, FindSpanGuess(n, p, u, U));
 }
 
 // ------------------------------------------------------------ basis functions and evaluation
