@@ -143,6 +143,47 @@ def test_zero_length_span_gives_nan_not_an_error():
 
 # ---------------------------------------------------------------- curve evaluation
 
+@pytest.mark.parametrize("p", [1, 2, 3, 4, 5, 6, 7])
+@pytest.mark.parametrize("order", ["sorted", "shuffled", "knots-within-tolerance"])
+def test_splcev_every_degree_and_order_matches_scipy_and_splpev(p, order):
+    rng = np.random.default_rng(p)
+    U = clamped(p, np.sort(rng.uniform(-2.0, 3.0, 12)), a=-2.0, b=3.0)
+    U[p + 6] = U[p + 5]                 # a double knot
+    P, s = spline(p, U)
+    # the knots, and just below them within and beyond the knot tolerance
+    near = np.r_[U, U * (1 - 3e-10) - 1e-14, U * (1 - 3e-9) - 3e-13]
+    near = near[(near >= U[0]) & (near <= U[-1])]
+    x = np.r_[U[0], np.sort(np.r_[rng.uniform(-2.0, 3.0, 400), near]), U[-1]]
+    if order == "shuffled":
+        x[1:-1] = rng.permutation(x[1:-1])
+    elif order == "knots-within-tolerance":
+        U[p + 4] = U[p + 3] - 1e-14    # decreasing by less than the tolerance: still valid
+    C = x.copy()
+    arcus.splcev(C, U, P, p)
+    np.testing.assert_array_equal(C, [arcus.splpev(u, U, P, p) for u in x])
+    away = np.abs(x[:, None] - U).min(axis=1) > 1e-8     # scipy has no knot tolerance
+    np.testing.assert_allclose(C[away], s(x[away]), rtol=1e-12, atol=1e-12)
+
+
+@pytest.mark.parametrize("p", [1, 2, 3, 4, 5, 6, 7])
+@pytest.mark.parametrize("r1, r2", [(0, 0), (1, 1), (0, 2), (2, 8)])
+def test_dsplcev_every_degree_matches_scipy_and_dsplpev(p, r1, r2):
+    rng = np.random.default_rng(10 + p)
+    U = clamped(p, np.sort(rng.uniform(0.0, 1.0, 10)))
+    P, s = spline(p, U)
+    x = np.r_[0.0, np.sort(rng.uniform(0.0, 1.0, 200)), U[p + 2], 1.0]
+    x[5:50] = rng.permutation(x[5:50])
+    CK = np.empty((r2 - r1 + 1, len(x)))
+    arcus.dsplcev(x, U, P, p, r1, r2, CK)
+    ref = np.array([s(x, nu=k) if k <= p else np.zeros_like(x) for k in range(r1, r2 + 1)])
+    scale = np.abs(ref).max(axis=1, keepdims=True) + 1.0
+    assert np.all(np.abs(CK - ref) <= 1e-11 * scale)
+    one = np.empty(r2 + 1)
+    for i in (0, 7, 60, len(x) - 2, len(x) - 1):
+        arcus.dsplpev(x[i], U, P, p, r2, one)
+        assert np.array_equal(CK[:, i], one[r1:])
+
+
 @pytest.mark.parametrize("p, U", CASES, ids=IDS)
 def test_splpev_and_splcev_match_scipy(p, U):
     P, s = spline(p, U)

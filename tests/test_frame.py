@@ -161,6 +161,7 @@ def _readonly():
     [
         (U3.astype(np.float32), ValueError, "dtype"),
         (U3.astype(np.int64), ValueError, "dtype"),
+        (U3.astype(">f8" if np.little_endian else "<f8"), ValueError, "dtype"),
         (_readonly(), ValueError, "read-only"),
         (U3.reshape(3, 3), ValueError, "dimensions"),
         (np.repeat(U3, 2)[::2], ValueError, "contiguous"),
@@ -173,6 +174,30 @@ def test_bad_double_arrays(bad, exc, text):
     with pytest.raises(exc) as ei:
         arcus.findspan(3, 0.3, bad)
     assert text in str(ei.value) and "'U'" in str(ei.value)
+
+
+class _Sub(np.ndarray):
+    pass
+
+
+def _unaligned(b):
+    raw = np.zeros(len(b) * 8 + 1, dtype=np.uint8)
+    a = raw[1:].view(np.float64)
+    a[:] = b
+    return a
+
+
+@pytest.mark.parametrize(
+    "make", [lambda a: a, lambda a: a.view(_Sub), memoryview, _unaligned],
+    ids=["ndarray", "subclass", "memoryview", "unaligned"],
+)
+def test_every_kind_of_double_array_is_accepted_alike(make):
+    C = np.array([0.1, 0.6, 0.9])
+    ref = C.copy()
+    arcus.splcev(ref, U3, np.arange(5.0), 3)
+    out = make(C)
+    arcus.splcev(out, make(U3.copy()), make(np.arange(5.0)), 3)
+    assert np.array_equal(np.asarray(out), ref)
 
 
 def test_arrays_are_shared_not_copied():

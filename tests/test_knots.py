@@ -38,6 +38,24 @@ def test_validknots(p, U, invalid):
     assert arcus.validknots(p, np.array(U, dtype=float)) is invalid
 
 
+@pytest.mark.parametrize("bad", ["decrease", "tiny-decrease", "nan"])
+def test_validknots_finds_a_bad_pair_at_every_position(bad):
+    # the scan runs in blocks: every position of every block and of the tail
+    for size in (9, 24, 41):
+        base = clamped(2, np.linspace(0.0, 1.0, size)[1:-1])
+        for i in range(3, len(base) - 3):
+            U = base.copy()
+            if bad == "nan":
+                U[i] = np.nan
+            elif bad == "decrease":
+                U[i] = U[i - 1] - 0.01
+            else:
+                U[i] = U[i - 1] - 1e-14     # within the tolerance: still valid
+            # a NaN knot is never below its neighbour beyond the tolerance
+            assert arcus.validknots(2, U) is (bad == "decrease"), (size, i)
+        assert arcus.validknots(2, base) is False
+
+
 def test_validknots_entry_returns_c_int():
     f = entry("validknots")
     assert f(3, darr(clamped(3, []))) == 0

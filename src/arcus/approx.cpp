@@ -1,10 +1,19 @@
 // Least-squares approximation: a B-spline with fewer control points than
 // data points, through the first and last point (and, in gdsplapp, with the
-// end slopes fixed), from the normal equations (BLAS dgemm, LAPACK dgesv).
+// end slopes fixed), from the normal equations of the free control points.
+//
+// On a clamped, finite, non-decreasing knot vector (the usual case) each data
+// point has at most p + 1 non-zero basis functions, found by the span search
+// and BasisFuns; the normal matrix then has p diagonals on each side and is
+// formed and solved in band storage (LAPACK dgbsv), in O(data points * p^2)
+// time and O(control points * p) memory. Any other knot vector takes the
+// dense formulation (every basis value by OneBasisFun, BLAS dgemm, LAPACK
+// dgesv), which also defines the results of the band one up to rounding.
 #include "arcus/arcus.hpp"
 #include "arcus/cardo/cardo.h"
 #include "arcus/lapack.hpp"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace arcus {
@@ -44,10 +53,103 @@ bool lsq_sound(const char* fname, const DArr& xp, const DArr& fp, int p, const D
     return true;
 }
 
-// The normal equations of the free control points: Nm holds N(first + c, p)
-// at the inner data parameters, column by column (K rows); R the residuals.
-// Fills P[first .. first + nfree - 1] with Nm^T R, solves Nm^T Nm x = Nm^T R
-// with NtN as work and returns the LAPACK status.
+// Clamped (p + 1 equal knots at each end), finite and non-decreasing: the
+// knot vectors on which the span search and BasisFuns give every non-zero
+// basis value that OneBasisFun gives, at every parameter of [U[0], U[m]].
+bool band_knots(int p, int m, const double* U) {
+    if (!cardo::KnotsSorted(m, U)) return false;
+    return U[p] == U[0] && U[m - p] == U[m] && U[0] < U[m];
+}
+
+// The fixed control points: index and value (at most four).
+struct Fixed {
+    int count = 0;
+    int idx[4];
+    double val[4];
+    void add(int i, double v) {
+        idx[count] = i;
+        val[count] = v;
+        ++count;
+    }
+    void write(double* P) const {
+        for (int q = 0; q < count; ++q) P[idx[q]] = val[q];
+    }
+};
+
+// The normal equations of the free control points first .. first + nfree - 1
+// in band storage: NtN with p diagonals on each side in LAPACK general band
+// layout (kl = ku = p, ldab = 3p + 1, the first p rows left for the
+// factorisation), the right-hand side Nt R written into B.
+struct BandNormal {
+    int p, nfree, ldab;
+    Work<double> ab, work;  // work: left, right, N (p + 1 each)
+    Work<int> ipiv;
+    BandNormal(int p_, int nfree_)
+        : p(p_),
+          nfree(nfree_),
+          ldab(3 * p_ + 1),
+          ab(Py_ssize_t(3 * p_ + 1) * (nfree_ > 0 ? nfree_ : 1)),
+          work(3 * (Py_ssize_t(p_) + 1)),
+          ipiv(nfree_) {}
+    bool ok() const { return ab.ok() && work.ok() && ipiv.ok(); }
+
+    // Forms the system from the inner data points and solves it in place in
+    // B; the LAPACK status. B[0 .. nfree - 1] is the right-hand side.
+    int run(int n, const double* U, const double* x, const double* f, int K, int first,
+            const Fixed& fx, double* B) {
+        const int m = n + p + 1, w = p + 1, kd = p;
+        double* left = work.data();
+        double* right = left + w;
+        double* N = right + w;
+        double* a = ab.data();
+        std::fill(a, a + Py_ssize_t(ldab) * nfree, 0.0);
+        std::fill(B, B + nfree, 0.0);
+        const double lo = U[0], hi_ = U[m];
+        int span = p;
+        for (int k = 1; k <= K; ++k) {
+            const double u = x[k];
+            // Outside the knot domain (beyond the tolerance) every basis value
+            // is zero: the point adds nothing.
+            if (!(u >= lo - cardo::ktol(u, lo) && u <= hi_ + cardo::ktol(u, hi_))) continue;
+            span = cardo::FindSpanNext(n, p, u, U, span);
+            cardo::BasisFuns(span, u, p, U, left, right, N);
+            const int c0 = span - p;  // index of the control point of N[0]
+            double r = f[k];
+            for (int q = 0; q < fx.count; ++q) {
+                const int j = fx.idx[q] - c0;
+                if (j >= 0 && j <= p) r = r - fx.val[q] * N[j];
+            }
+            // Free functions of this point: N[jlo .. jhi].
+            const int jlo = std::max(0, first - c0);
+            const int jhi = std::min(p, first + nfree - 1 - c0);
+            for (int j = jlo; j <= jhi; ++j) {
+                const int col = c0 + j - first;
+                B[col] += r * N[j];
+                // Upper triangle: rows col - (j - i) for i <= j.
+                double* colp = a + Py_ssize_t(col) * ldab + 2 * kd;
+                const double Nj = N[j];
+                for (int i = jlo; i <= j; ++i) colp[i - j] += N[i] * Nj;
+            }
+        }
+        // The lower triangle mirrors the upper one.
+        for (int col = 0; col < nfree; ++col) {
+            const int rmax = std::min(nfree - 1, col + kd);
+            for (int row = col + 1; row <= rmax; ++row) {
+                a[Py_ssize_t(col) * ldab + 2 * kd + row - col] =
+                    a[Py_ssize_t(row) * ldab + 2 * kd + col - row];
+            }
+        }
+        if (nfree == 0) return 0;  // every control point is fixed
+        int nn = nfree, kl = kd, ku = kd, nrhs = 1, ld = ldab, ldb = nfree, info = 0;
+        lapack::dgbsv(&nn, &kl, &ku, &nrhs, a, &ld, ipiv.data(), B, &ldb, &info);
+        return info;
+    }
+};
+
+// The dense normal equations: Nm holds N(first + c, p) at the inner data
+// parameters, column by column (K rows); R the residuals. Fills
+// P[first .. first + nfree - 1] with Nm^T R, solves Nm^T Nm x = Nm^T R with
+// NtN as work and returns the LAPACK status.
 struct Normal {
     int K;      // inner data points
     int nfree;  // free control points
@@ -76,6 +178,14 @@ struct Normal {
         cardo::OneBasisFun(p, m, U, i, u, basis.data(), v);
         return v;
     }
+    void residuals(int p, int m, const double* U, const double* x, const double* f,
+                   const Fixed& fx) {
+        for (int k = 1; k <= K; ++k) {
+            double r = f[k];
+            for (int q = 0; q < fx.count; ++q) r = r - fx.val[q] * basis_at(p, m, U, fx.idx[q], x[k]);
+            R[k - 1] = r;
+        }
+    }
     void fill_rhs(double* B) const {
         for (int c = 0; c < nfree; ++c) {
             const double* col = Nm.data() + Py_ssize_t(c) * K;
@@ -97,32 +207,44 @@ struct Normal {
     }
 };
 
+// Writes the fixed control points of fx into P and fits the free ones,
+// first .. n - first, with the interpreter lock released; raises and returns
+// false on failure.
+bool fit_free(int p, int n, DArr xp, DArr fp, DArr U, DArr P, int first, const Fixed& fx) {
+    const int m = hi(U), mi = hi(xp), K = mi - 1, nfree = n + 1 - 2 * first;
+    const double* x = xp.data;
+    const double* f = fp.data;
+    int info = 0;
+    if (band_knots(p, m, U.data)) {
+        BandNormal ne(p, nfree);
+        if (!ne.ok()) return false;
+        pv::NoGil nogil;
+        fx.write(P.data);
+        info = ne.run(n, U.data, x, f, K, first, fx, P.data + first);
+    } else {
+        Normal ne(p, K, nfree);
+        if (!ne.ok()) return false;
+        pv::NoGil nogil;
+        fx.write(P.data);
+        ne.residuals(p, m, U.data, x, f, fx);
+        ne.fill_matrix(p, m, U.data, x, first);
+        ne.fill_rhs(P.data + first);
+        info = ne.solve(P.data + first);
+    }
+    return lapack_check(info);
+}
+
 }  // namespace
 
 void gcsplapp(DArr xp, DArr fp, int p, DArr U, DArr P) {
     static const char F[] = "gcsplapp";
     const Py_ssize_t n = P.len - 1, mm = xp.len - 1;
     if (!lsq_asserts(xp, fp, p, n, mm) || !lsq_sound(F, xp, fp, p, U, P, 1)) return;
-    const int nn = static_cast<int>(n), m = hi(U), mi = static_cast<int>(mm);
-    Normal ne(p, mi - 1, nn - 1);
-    if (!ne.ok()) return;
-    int info = 0;
-    {
-        pv::NoGil nogil;
-        const double* x = xp.data;
-        const double* f = fp.data;
-        const double Q0 = f[0], Qm = f[mi];
-        for (int k = 1; k < mi; ++k) {
-            ne.R[k - 1] = f[k] - Q0 * ne.basis_at(p, m, U.data, 0, x[k]) -
-                          Qm * ne.basis_at(p, m, U.data, nn, x[k]);
-        }
-        ne.fill_matrix(p, m, U.data, x, 1);
-        ne.fill_rhs(P.data + 1);
-        P.data[0] = Q0;
-        P.data[nn] = Qm;
-        info = ne.solve(P.data + 1);
-    }
-    lapack_check(info);
+    const int nn = static_cast<int>(n), mi = static_cast<int>(mm);
+    Fixed fx;
+    fx.add(0, fp.data[0]);
+    fx.add(nn, fp.data[mi]);
+    fit_free(p, nn, xp, fp, U, P, 1, fx);
 }
 
 void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
@@ -134,31 +256,16 @@ void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
     }
     double dy[2];
     opt_dy(opt, dy);
-    const int nn = static_cast<int>(n), m = hi(U), mi = static_cast<int>(mm);
-    Normal ne(p, mi - 1, nn - 3);
-    if (!ne.ok()) return;
-    int info = 0;
-    {
-        pv::NoGil nogil;
-        const double* x = xp.data;
-        const double* f = fp.data;
-        const double* u = U.data;
-        double* c = P.data;
-        c[0] = f[0];
-        c[nn] = f[mi];
-        c[1] = (u[p + 1] - x[0]) * dy[0] / p + f[0];
-        c[nn - 1] = f[mi] - (x[mi] - u[nn]) * dy[1] / p;
-        for (int k = 1; k < mi; ++k) {
-            ne.R[k - 1] = f[k] - c[0] * ne.basis_at(p, m, u, 0, x[k]) -
-                          c[1] * ne.basis_at(p, m, u, 1, x[k]) -
-                          c[nn - 1] * ne.basis_at(p, m, u, nn - 1, x[k]) -
-                          c[nn] * ne.basis_at(p, m, u, nn, x[k]);
-        }
-        ne.fill_matrix(p, m, u, x, 2);
-        ne.fill_rhs(c + 2);
-        info = ne.solve(c + 2);
-    }
-    lapack_check(info);
+    const int nn = static_cast<int>(n), mi = static_cast<int>(mm);
+    const double* x = xp.data;
+    const double* f = fp.data;
+    const double* u = U.data;
+    Fixed fx;
+    fx.add(0, f[0]);
+    fx.add(1, (u[p + 1] - x[0]) * dy[0] / p + f[0]);
+    fx.add(nn - 1, f[mi] - (x[mi] - u[nn]) * dy[1] / p);
+    fx.add(nn, f[mi]);
+    fit_free(p, nn, xp, fp, U, P, 2, fx);
 }
 
 }  // namespace arcus
@@ -186,8 +293,10 @@ const char gcsplapp_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "P[0] = fp[0] and P[n] = fp[-1]; the n - 1 inner control points solve the\n"
-    "normal equations (N^T N) P = N^T R, formed with 'dgemm' and solved with\n"
-    "'dgesv'.\n"
+    "normal equations (N^T N) P = N^T R. On a clamped knot vector they are formed\n"
+    "in band storage from the p + 1 non-zero basis values of each data point and\n"
+    "solved with 'dgbsv' (memory O(n p)); other knot vectors take the dense form\n"
+    "('dgemm', 'dgesv').\n"
     "AssertionError \"xp and fp must have same dimension\", \"p must be greater than\n"
     "or equal to 1\", \"n must be greater than or equal to p\", \"the number of points\n"
     "to be approximated must be greater than the number of control points\" (not\n"
@@ -220,8 +329,8 @@ const char gdsplapp_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "P[0], P[1], P[n-1], P[n] are fixed by the end values and slopes; the n - 3\n"
-    "inner control points solve the normal equations, formed with 'dgemm' and\n"
-    "solved with 'dgesv'.\n"
+    "inner control points solve the normal equations, in band storage as in\n"
+    "`gcsplapp`.\n"
     "AssertionError with the messages of `gcsplapp` and \"n must be greater than or\n"
     "equal to 3\" (not checked under python -O). ValueError for a U of other than\n"
     "len(P) + p + 1 knots (and, under -O, for p < 1, fewer than 4 control points\n"

@@ -7,23 +7,22 @@ namespace arcus {
 void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q) {
     const int np = hi(P);
     if (!knots_cover("splkins", "UP", UP, np, p)) return;
-    // Span and multiplicity of u; when p, np or UP are unfit the routine's
-    // checks below report them before k and s matter.
+    // The checks of CurveKnotIns in its order, with the knot vector scanned
+    // once; the span and multiplicity of u come between its test and the others.
+    const int first = p < 0 ? -2 : np < p ? -1 : cardo::ValidKnotVector(np, p, UP.data) ? -3 : 0;
+    if (!check_info(first)) return;
     int k = 0, s = 0;
-    if (p >= 0 && np >= p && !cardo::ValidKnotVector(np, p, UP.data)) {
-        cardo::FindSpanMult(np, p, u, UP.data, k, s);
-        // The span search places the right end in the last span, where no
-        // knot is counted; its true multiplicity is p + 1, as at the left end.
-        if (cardo::keq(u, UP.data[np + p + 1])) s = p + 1;
-    }
-    if (!check_info(cardo::CurveKnotInsCheck(np, p, UP.data, u, k, s, r))) return;
+    cardo::FindSpanMult(np, p, u, UP.data, k, s);
+    // The span search places the right end in the last span, where no
+    // knot is counted; its true multiplicity is p + 1, as at the left end.
+    if (cardo::keq(u, UP.data[np + p + 1])) s = p + 1;
+    if (!check_info(cardo::CurveKnotInsCheckArgs(np, p, UP.data, u, k, s, r))) return;
     if (!pv::need_len("splkins", "UQ", UQ.len, Py_ssize_t(np) + p + 2 + r) ||
         !pv::need_len("splkins", "Q", Q.len, Py_ssize_t(np) + 1 + r)) {
         return;
     }
-    int nq = 0, info;
-    cardo::CurveKnotIns(np, p, UP.data, P.data, u, k, s, r, nq, UQ.data, Q.data, info);
-    check_info(info);
+    int nq = 0;
+    check_info(cardo::CurveKnotInsChecked(np, p, UP.data, P.data, u, k, s, r, nq, UQ.data, Q.data));
 }
 
 void splkref(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q) {

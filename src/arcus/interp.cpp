@@ -110,7 +110,7 @@ struct BasisWork {
         span = p;
     }
     int find_span(int nP, double u, const double* U) {
-        span = sorted ? cardo::FindSpanFrom(nP, p, u, U, span) : cardo::FindSpan(nP, p, u, U);
+        span = sorted ? cardo::FindSpanNext(nP, p, u, U, span) : cardo::FindSpan(nP, p, u, U);
         return span;
     }
     double* left() const { return w.data(); }
@@ -121,9 +121,23 @@ struct BasisWork {
 // Collocation row `row` at the abscissa u: the p + 1 basis functions of its span.
 bool put_basis_row(Band& b, int row, int nP, int p, double u, const double* U, BasisWork& bw) {
     const int span = bw.find_span(nP, u, U);
-    cardo::BasisFuns(span, u, p, U, bw.left(), bw.right(), bw.N());
+    double* N = bw.N();
+    switch (p) {
+    case 2: cardo::BasisFunsFixed<2>(span, u, U, N); break;
+    case 3: cardo::BasisFunsFixed<3>(span, u, U, N); break;
+    case 4: cardo::BasisFunsFixed<4>(span, u, U, N); break;
+    case 5: cardo::BasisFunsFixed<5>(span, u, U, N); break;
+    default: cardo::BasisFuns(span, u, p, U, bw.left(), bw.right(), N); break;
+    }
+    const int c0 = span - p;
+    if (row - c0 <= b.kl && span - row <= b.ku) {
+        // The whole row lies in the band: column c0 + j is at row kl + ku + row - c0 - j.
+        double* a = b.ab + (b.kl + b.ku + row - c0) + static_cast<std::size_t>(c0) * b.ldab;
+        for (int j = 0; j <= p; ++j) a[static_cast<std::size_t>(j) * (b.ldab - 1)] = N[j];
+        return true;
+    }
     for (int j = 0; j <= p; ++j) {
-        if (!b.put(row, span - p + j, bw.N()[j])) return false;
+        if (!b.put(row, c0 + j, N[j])) return false;
     }
     return true;
 }

@@ -133,7 +133,18 @@ static bool is_float64_format(const char* f) {
     return f[0] == 'd' && f[1] == '\0';
 }
 
+static ArrayProbe g_probe = nullptr;
+
+void set_array_probe(ArrayProbe probe) { g_probe = probe; }
+
 bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname) {
+    if (g_probe && ndim <= 2 && g_probe(o, ndim, &data_, shape_)) {
+        // The reference keeps the array alive (and NumPy from resizing it
+        // under its reference check) as a buffer view would.
+        Py_INCREF(o);
+        obj_ = o;
+        return true;
+    }
     if (o == Py_None) {
         return fail(PyExc_TypeError, "%s() argument '%s' must be a float64 array, not None", fname,
                     argname);
@@ -176,6 +187,8 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
         PyErr_Format(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
         return false;
     }
+    data_ = static_cast<double*>(view_.buf);
+    for (int d = 0; d < ndim && d < 2; ++d) shape_[d] = view_.shape[d];
     return true;
 }
 

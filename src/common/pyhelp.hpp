@@ -112,22 +112,36 @@ bool to_dy(PyObject* o, double out[2]);
 // Largest extent of one array dimension (kernel indices are 32-bit ints).
 constexpr Py_ssize_t MAX_DIM = Py_ssize_t(1) << 30;
 
-// A buffer view held for the duration of a call.
+// Quick recognition of a double array, which a module may install (for
+// exact NumPy arrays, whose fields it can read directly): returns true and
+// fills `data` and `shape` when `o` is an array that the buffer protocol
+// would accept unchanged (writable, C-contiguous, native float64, `ndim`
+// dimensions, each at most MAX_DIM); false leaves the decision, and the
+// wording of any error, to the buffer protocol.
+using ArrayProbe = bool (*)(PyObject* o, int ndim, double** data, Py_ssize_t* shape);
+void set_array_probe(ArrayProbe probe);
+
+// A double array held for the duration of a call: a strong reference to an
+// array that the probe recognised, else a buffer view.
 class Buf {
 public:
-    Buf() noexcept : held_(false) {}
-    ~Buf() { if (held_) PyBuffer_Release(&view_); }
+    Buf() noexcept : held_(false), obj_(nullptr), data_(nullptr), shape_{0, 0} {}
+    ~Buf() {
+        if (held_) PyBuffer_Release(&view_);
+        Py_XDECREF(obj_);
+    }
     Buf(const Buf&) = delete;
     Buf& operator=(const Buf&) = delete;
     // Takes a writable, C-contiguous float64 buffer with `ndim` dimensions.
     bool acquire(PyObject* o, int ndim, const char* fname, const char* argname);
-    DArr arr() const { return DArr{static_cast<double*>(view_.buf), view_.shape[0]}; }
-    DArr2 arr2() const {
-        return DArr2{static_cast<double*>(view_.buf), view_.shape[0], view_.shape[1]};
-    }
+    DArr arr() const { return DArr{data_, shape_[0]}; }
+    DArr2 arr2() const { return DArr2{data_, shape_[0], shape_[1]}; }
 private:
     Py_buffer view_;
     bool held_;
+    PyObject* obj_;
+    double* data_;
+    Py_ssize_t shape_[2];
 };
 
 // ---------------------------------------------------------------- argument parsing

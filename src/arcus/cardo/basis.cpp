@@ -36,21 +36,141 @@ int check_curve(int n, int p, const double* U) {
     return 0;
 }
 
+// Curve evaluation for a fixed degree P (1 to 5), used by CurvePoint and
+// CurveEval alike so that both give the same bits. BasisFuns divides by
+// right[r+1] + left[j-r], that is U[span+r+1] - U[span+1-j+r] up to rounding:
+// these reciprocals depend on the span only and are formed when the span
+// changes, so on sorted parameters a point costs products and sums alone.
+// Work arrays live on the stack.
+template <int P>
+struct SpanEval {
+    double inv[P + 1][P + 1] = {};
+    int span = -1;
+
+    void set_span(int s, const double* U) {
+        span = s;
+        for (int j = 1; j <= P; ++j) {
+            for (int q = 0; q < j; ++q) inv[j][q] = 1.0 / (U[s + q + 1] - U[s + 1 - j + q]);
+        }
+    }
+    double value(double u, const double* U, const double* Pc) const {
+        double left[P + 1], right[P + 1], N[P + 1];
+        BasisTriangle(span, u, std::integral_constant<int, P>{}, U, left, right, N,
+                      [this](int j, int q, double Nq, double, double) { return Nq * inv[j][q]; });
+        const double* Pj = Pc + (span - P);
+        double c = 0.0;
+        for (int j = 0; j <= P; ++j) c = Pj[j] * N[j] + c;
+        return c;
+    }
+};
+
+// Derivatives of orders 0..k (k <= P) of the P + 1 basis functions of a
+// span, for a fixed degree P: DersBasisFuns with the divisions by the knot
+// differences of its lower triangle turned into products by reciprocals that
+// are formed once per span. Used by CurveDerivsAlg1 and CurveDerivsEval
+// alike, so that both give the same bits.
+template <int P>
+struct SpanDers {
+    static constexpr int W = P + 1;
+    double inv[W][W] = {};
+    int span = -1;
+
+    void set_span(int s, const double* U) {
+        span = s;
+        // ndu[j][r] (r < j) is right[r+1] + left[j-r] = U[s+r+1] - U[s+1-j+r].
+        for (int j = 1; j <= P; ++j) {
+            for (int r = 0; r < j; ++r) inv[j][r] = 1.0 / (U[s + r + 1] - U[s + 1 - j + r]);
+        }
+    }
+    // ders: (k + 1) rows of W; k a std::integral_constant (k <= P).
+    template <typename K>
+    void ders(double u, K k, const double* U, double* out) const {
+        double ndu[W * W], a[2 * W], left[W], right[W];
+        DersTriangle(span, u, std::integral_constant<int, P>{}, k, U, ndu, a, left, right, out,
+                     [this](double x, int row, int col) { return x * inv[row][col]; });
+    }
+    // sum over j of nders[row][j] * P[span - P + j], accumulated from 0.
+    double sum(const double* row, const double* Pc) const {
+        const double* Pj = Pc + (span - P);
+        double c = 0.0;
+        for (int j = 0; j <= P; ++j) c += row[j] * Pj[j];
+        return c;
+    }
+};
+
+template <int P, int K = 0>
+void curve_derivs_point(int n, const double* U, const double* Pc, double u, int du, double* CK) {
+    if constexpr (K < P) {
+        if (du > K) {
+            curve_derivs_point<P, K + 1>(n, U, Pc, u, du, CK);
+            return;
+        }
+    }
+    SpanDers<P> e;
+    double nders[(P + 1) * (P + 1)];
+    e.set_span(FindSpan(n, P, u, U), U);
+    e.ders(u, std::integral_constant<int, K>{}, U, nders);
+    for (int k = 0; k <= K; ++k) CK[k] = e.sum(nders + k * (P + 1), Pc);
+}
+
+template <int P, typename K>
+void curve_derivs_eval_k(int n, const double* U, const double* Pc, int r1, int r2, int rC,
+                         const double* C, double* CK, bool sorted, K du) {
+    SpanDers<P> e;
+    double nders[(P + 1) * (P + 1)];
+    const std::size_t cols = static_cast<std::size_t>(rC) + 1;
+    int s = P;
+    for (int i = 0; i <= rC; ++i) {
+        const double u = C[i];
+        s = sorted ? FindSpanNext(n, P, u, U, s) : FindSpan(n, P, u, U);
+        if (s != e.span) e.set_span(s, U);
+        e.ders(u, du, U, nders);
+        for (int k = 0; k <= r2 - r1; ++k) {
+            CK[k * cols + i] = k + r1 <= P ? e.sum(nders + (k + r1) * (P + 1), Pc) : 0.0;
+        }
+    }
+}
+
+// The highest order du = min(r2, P) as a compile-time constant too, so that
+// every loop of the derivative triangle has fixed bounds.
+template <int P, int K = 0>
+void curve_derivs_eval(int n, const double* U, const double* Pc, int r1, int r2, int rC,
+                       const double* C, double* CK, bool sorted) {
+    if constexpr (K < P) {
+        if (std::min(r2, P) > K) {
+            curve_derivs_eval<P, K + 1>(n, U, Pc, r1, r2, rC, C, CK, sorted);
+            return;
+        }
+    }
+    curve_derivs_eval_k<P>(n, U, Pc, r1, r2, rC, C, CK, sorted, std::integral_constant<int, K>{});
+}
+
+
+template <int P>
+double curve_point(int n, const double* U, const double* Pc, double u) {
+    SpanEval<P> e;
+    e.set_span(FindSpan(n, P, u, U), U);
+    return e.value(u, U, Pc);
+}
+
+// `sorted`: the knots are finite and non-decreasing (KnotsSorted), so the
+// search may start from the previous span.
+template <int P>
+void curve_eval(int n, const double* U, const double* Pc, double* C, int r, bool sorted) {
+    SpanEval<P> e;
+    int s = P;
+    for (int i = 0; i <= r; ++i) {
+        const double u = C[i];
+        s = sorted ? FindSpanNext(n, P, u, U, s) : FindSpan(n, P, u, U);
+        if (s != e.span) e.set_span(s, U);
+        C[i] = e.value(u, U, Pc);
+    }
+}
+
 }  // namespace
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N) {
-    N[0] = 1.0;
-    for (int j = 1; j <= p; ++j) {
-        left[j] = u - U[span + 1 - j];
-        right[j] = U[span + j] - u;
-        double saved = 0.0;
-        for (int r = 0; r < j; ++r) {
-            const double temp = N[r] / (right[r + 1] + left[j - r]);
-            N[r] = saved + right[r + 1] * temp;
-            saved = left[j - r] * temp;
-        }
-        N[j] = saved;
-    }
+    BasisTriangle(span, u, p, U, left, right, N, BasisQuotient{});
 }
 
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip) {
@@ -90,55 +210,8 @@ void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, doub
 
 void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
                    double* left, double* right, double* ders) {
-    const int w = p + 1;  // row length of ndu, a and ders
-    // Derivatives above the degree vanish; they are not computed.
-    const int kk = std::min(k, p);
-    for (int q = kk + 1; q <= k; ++q) {
-        for (int j = 0; j <= p; ++j) ders[q * w + j] = 0.0;
-    }
-    ndu[0] = 1.0;
-    for (int j = 1; j <= p; ++j) {
-        left[j] = u - U[span + 1 - j];
-        right[j] = U[span + j] - u;
-        double saved = 0.0;
-        for (int r = 0; r < j; ++r) {
-            ndu[j * w + r] = right[r + 1] + left[j - r];
-            const double temp = ndu[r * w + j - 1] / ndu[j * w + r];
-            ndu[r * w + j] = saved + right[r + 1] * temp;
-            saved = left[j - r] * temp;
-        }
-        ndu[j * w + j] = saved;
-    }
-    for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
-    for (int r = 0; r <= p; ++r) {
-        int s1 = 0, s2 = 1;
-        a[0] = 1.0;
-        for (int q = 1; q <= kk; ++q) {
-            double d = 0.0;
-            const int rk = r - q, pk = p - q;
-            if (r >= q) {
-                a[s2 * w] = a[s1 * w] / ndu[(pk + 1) * w + rk];
-                d = a[s2 * w] * ndu[rk * w + pk];
-            }
-            const int j1 = rk >= -1 ? 1 : -rk;
-            const int j2 = (r - 1 <= pk) ? q - 1 : p - r;
-            for (int j = j1; j <= j2; ++j) {
-                a[s2 * w + j] = (a[s1 * w + j] - a[s1 * w + j - 1]) / ndu[(pk + 1) * w + rk + j];
-                d += a[s2 * w + j] * ndu[(rk + j) * w + pk];
-            }
-            if (r <= pk) {
-                a[s2 * w + q] = -a[s1 * w + q - 1] / ndu[(pk + 1) * w + r];
-                d += a[s2 * w + q] * ndu[r * w + pk];
-            }
-            ders[q * w + r] = d;
-            std::swap(s1, s2);
-        }
-    }
-    int r = p;
-    for (int q = 1; q <= kk; ++q) {
-        for (int j = 0; j <= p; ++j) ders[q * w + j] *= r;
-        r *= (p - q);
-    }
+    DersTriangle(span, u, p, k, U, ndu, a, left, right, ders,
+                 [ndu, p](double x, int row, int col) { return x / ndu[row * (p + 1) + col]; });
 }
 
 void CurvePoint(int n, int p, const double* U, const double* P, double u, double& C, int& info) {
@@ -146,6 +219,14 @@ void CurvePoint(int n, int p, const double* U, const double* P, double u, double
     if (info) return;
     const int m = n + p + 1;
     if (u < U[0] || u > U[m]) { info = -5; return; }
+    switch (p) {
+    case 1: C = curve_point<1>(n, U, P, u); return;
+    case 2: C = curve_point<2>(n, U, P, u); return;
+    case 3: C = curve_point<3>(n, U, P, u); return;
+    case 4: C = curve_point<4>(n, U, P, u); return;
+    case 5: C = curve_point<5>(n, U, P, u); return;
+    default: break;
+    }
     Work work(3 * static_cast<std::size_t>(p + 1));
     if (!work.ok()) { info = 1; return; }
     double* N = work.data();
@@ -164,14 +245,22 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
     const int m = n + p + 1;
     if (r < 0) { info = -6; return; }
     if (C[0] < U[0] || C[r] > U[m]) { info = -5; return; }
+    // The search from the previous span agrees with FindSpan on sorted knots
+    // only; a vector that merely passes the tolerant check is searched afresh.
+    const bool sorted = KnotsSorted(m, U);
+    switch (p) {
+    case 1: curve_eval<1>(n, U, P, C, r, sorted); return;
+    case 2: curve_eval<2>(n, U, P, C, r, sorted); return;
+    case 3: curve_eval<3>(n, U, P, C, r, sorted); return;
+    case 4: curve_eval<4>(n, U, P, C, r, sorted); return;
+    case 5: curve_eval<5>(n, U, P, C, r, sorted); return;
+    default: break;
+    }
     Work work(3 * static_cast<std::size_t>(p + 1));
     if (!work.ok()) { info = 1; return; }
     double* N = work.data();
     double* left = N + (p + 1);
     double* right = left + (p + 1);
-    // The search from the previous span agrees with FindSpan on sorted knots
-    // only; a vector that merely passes the tolerant check is searched afresh.
-    const bool sorted = KnotsSorted(m, U);
     int span = p;
     for (int i = 0; i <= r; ++i) {
         const double u = C[i];
@@ -191,6 +280,17 @@ void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, i
     if (u < U[0] || u > U[m]) { info = -5; return; }
     if (d < 0) { info = -6; return; }
     const int du = std::min(d, p);
+    if (p >= 1 && p <= 5) {
+        for (int k = p + 1; k <= d; ++k) CK[k] = 0.0;
+        switch (p) {
+        case 1: curve_derivs_point<1>(n, U, P, u, du, CK); break;
+        case 2: curve_derivs_point<2>(n, U, P, u, du, CK); break;
+        case 3: curve_derivs_point<3>(n, U, P, u, du, CK); break;
+        case 4: curve_derivs_point<4>(n, U, P, u, du, CK); break;
+        default: curve_derivs_point<5>(n, U, P, u, du, CK); break;
+        }
+        return;
+    }
     const std::size_t w = static_cast<std::size_t>(p + 1);
     Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
     if (!work.ok()) { info = 1; return; }
@@ -219,6 +319,15 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
     if (rC < 0) { info = -7; return; }
     if (C[0] < U[0] || C[rC] > U[m]) { info = -8; return; }
     if (nr != r2 - r1) { info = -9; return; }
+    const bool sorted = KnotsSorted(m, U);
+    switch (p) {
+    case 1: curve_derivs_eval<1>(n, U, P, r1, r2, rC, C, CK, sorted); return;
+    case 2: curve_derivs_eval<2>(n, U, P, r1, r2, rC, C, CK, sorted); return;
+    case 3: curve_derivs_eval<3>(n, U, P, r1, r2, rC, C, CK, sorted); return;
+    case 4: curve_derivs_eval<4>(n, U, P, r1, r2, rC, C, CK, sorted); return;
+    case 5: curve_derivs_eval<5>(n, U, P, r1, r2, rC, C, CK, sorted); return;
+    default: break;
+    }
     const int du = std::min(r2, p);
     const std::size_t w = static_cast<std::size_t>(p + 1);
     Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
@@ -229,7 +338,6 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
     double* ndu = right + w;
     double* a = ndu + w * w;
     const std::size_t cols = static_cast<std::size_t>(rC) + 1;
-    const bool sorted = KnotsSorted(m, U);
     int span = p;
     for (int i = 0; i <= rC; ++i) {
         const double u = C[i];

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cmath>
+#include <type_traits>
 
 namespace cardo {
 
@@ -20,7 +21,11 @@ constexpr double KNOT_ATOL = 1e-13;
 
 // Tolerance for comparing the knots a and b.
 inline double ktol(double a, double b) {
-    double t = KNOT_RTOL * std::fmax(std::fabs(a), std::fabs(b));
+    // The larger magnitude with the NaN rule of fmax (a NaN operand yields the
+    // other one), written out so that it stays inline instead of a libm call.
+    const double fa = std::fabs(a), fb = std::fabs(b);
+    const double big = (fa > fb || fb != fb) ? fa : fb;
+    double t = KNOT_RTOL * big;
     return t > KNOT_ATOL ? t : KNOT_ATOL;
 }
 // a == b within the knot tolerance (NaN never compares equal).
@@ -48,10 +53,127 @@ bool KnotsSorted(int m, const double* U);
 // knots for which KnotsSorted holds, returns exactly what FindSpan returns
 // (on other knots the two may pick different admissible spans).
 int FindSpanFrom(int n, int p, double u, const double* U, int hint);
+// The last index j in p..n with U[j] <= u (exact comparisons; p when there is
+// none, or for a NaN u), by a bisection without branches on the data. On
+// knots for which KnotsSorted holds, FindSpan's span is j or one of the next
+// spans (the tolerance only moves u to a later span), so j is a hint for
+// FindSpanFrom.
+inline int FindSpanGuess(int n, int p, double u, const double* U) {
+    const double* base = U + p;
+    int len = n - p + 1;
+    while (len > 1) {
+        const int half = len / 2;
+        base = base[half] <= u ? base + half : base;
+        len -= half;
+    }
+    return static_cast<int>(base - U);
+}
+// The span of u on knots for which KnotsSorted holds, exactly as FindSpan
+// finds it: u in the span `hint` or in the next one (checked inline, the
+// common case of increasing parameters), else FindSpanFrom from the
+// bisection's guess; hint in p..n.
+inline int FindSpanNext(int n, int p, double u, const double* U, int hint) {
+    if (u >= U[hint]) {
+        if (u < U[hint + 1] - ktol(u, U[hint + 1])) return hint;
+        if (hint < n && u >= U[hint + 1] && u < U[hint + 2] - ktol(u, U[hint + 2])) return hint + 1;
+    }
+    return FindSpanFrom(n, p, u, U, FindSpanGuess(n, p, u, U));
+}
 
 // ------------------------------------------------------------ basis functions and evaluation
 
 void BasisFuns(int span, double u, int p, const double* U, double* left, double* right, double* N);
+// The triangle of BasisFuns (The NURBS Book A2.2) for a degree `p` that is an
+// int or a std::integral_constant (then the loops have fixed bounds).
+// `temp(j, r, Nr, right_r1, left_jr)` gives the quotient of N[r] by the knot
+// difference right[r+1] + left[j-r].
+template <typename Deg, typename Temp>
+inline void BasisTriangle(int span, double u, Deg p, const double* U, double* left, double* right,
+                          double* N, Temp temp) {
+    N[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            const double t = temp(j, r, N[r], right[r + 1], left[j - r]);
+            N[r] = saved + right[r + 1] * t;
+            saved = left[j - r] * t;
+        }
+        N[j] = saved;
+    }
+}
+// The quotient of BasisFuns itself.
+struct BasisQuotient {
+    double operator()(int, int, double Nr, double right_r1, double left_jr) const {
+        return Nr / (right_r1 + left_jr);
+    }
+};
+// BasisFuns for a fixed degree P with its work arrays on the stack: the same
+// operations in the same order, hence the same values.
+template <int P>
+inline void BasisFunsFixed(int span, double u, const double* U, double* N) {
+    double left[P + 1], right[P + 1];
+    BasisTriangle(span, u, std::integral_constant<int, P>{}, U, left, right, N, BasisQuotient{});
+}
+// DersBasisFuns (The NURBS Book A2.3) for a degree `p` that is an int or a
+// std::integral_constant, and so for the highest order k; `div(x, row, col)` divides x by the knot
+// difference ndu[row][col] (row > col) of the lower triangle.
+template <typename Deg, typename Ord, typename Div>
+inline void DersTriangle(int span, double u, Deg p, Ord k, const double* U, double* ndu, double* a,
+                         double* left, double* right, double* ders, Div div) {
+    const int w = p + 1;  // row length of ndu, a and ders
+    // Derivatives above the degree vanish; they are not computed.
+    const int kk = k < p ? k : static_cast<int>(p);
+    for (int q = kk + 1; q <= k; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] = 0.0;
+    }
+    ndu[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = u - U[span + 1 - j];
+        right[j] = U[span + j] - u;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            ndu[j * w + r] = right[r + 1] + left[j - r];
+            const double temp = div(ndu[r * w + j - 1], j, r);
+            ndu[r * w + j] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        ndu[j * w + j] = saved;
+    }
+    for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
+    for (int r = 0; r <= p; ++r) {
+        int s1 = 0, s2 = 1;
+        a[0] = 1.0;
+        for (int q = 1; q <= kk; ++q) {
+            double d = 0.0;
+            const int rk = r - q, pk = p - q;
+            if (r >= q) {
+                a[s2 * w] = div(a[s1 * w], pk + 1, rk);
+                d = a[s2 * w] * ndu[rk * w + pk];
+            }
+            const int j1 = rk >= -1 ? 1 : -rk;
+            const int j2 = (r - 1 <= pk) ? q - 1 : p - r;
+            for (int j = j1; j <= j2; ++j) {
+                a[s2 * w + j] = div(a[s1 * w + j] - a[s1 * w + j - 1], pk + 1, rk + j);
+                d += a[s2 * w + j] * ndu[(rk + j) * w + pk];
+            }
+            if (r <= pk) {
+                a[s2 * w + q] = div(-a[s1 * w + q - 1], pk + 1, r);
+                d += a[s2 * w + q] * ndu[r * w + pk];
+            }
+            ders[q * w + r] = d;
+            const int t = s1;
+            s1 = s2;
+            s2 = t;
+        }
+    }
+    int r = p;
+    for (int q = 1; q <= kk; ++q) {
+        for (int j = 0; j <= p; ++j) ders[q * w + j] *= r;
+        r *= (p - q);
+    }
+}
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip);
 void DersBasisFuns(int span, double u, int p, int k, const double* U, double* ndu, double* a,
                    double* left, double* right, double* ders);
@@ -81,6 +203,11 @@ void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, 
 
 // The argument checks of each routine below, in its order (0 when they pass).
 int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r);
+// The checks of CurveKnotInsCheck that follow the knot-vector test (-5 .. -8).
+int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int s, int r);
+// CurveKnotIns once its checks have passed; returns its info (0, 1 or 2).
+int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
+                        int r, int& nq, double* UQ, double* Q);
 void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
                   int& nq, double* UQ, double* Q, int& info);
 int RefineKnotVectCurveCheck(int n, int p, const double* U, const double* X, int r);

@@ -1,14 +1,12 @@
 // Knot insertion and knot refinement of a B-spline.
 #include "cardo.h"
 
+#include <algorithm>
 #include <new>
 
 namespace cardo {
 
-int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r) {
-    if (p < 0) return -2;
-    if (np < p) return -1;
-    if (ValidKnotVector(np, p, UP)) return -3;
+int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int s, int r) {
     const int m = np + p + 1;
     // Written so that a NaN parameter is outside the domain too.
     if (!(u >= UP[0] && u <= UP[m])) return -5;
@@ -20,40 +18,57 @@ int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, i
     return 0;
 }
 
-void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
-                  int& nq, double* UQ, double* Q, int& info) {
-    info = CurveKnotInsCheck(np, p, UP, u, k, s, r);
-    if (info) return;
-    double* Rw = new (std::nothrow) double[p + 1];
-    if (!Rw) {
-        info = 1;
-        return;
-    }
+int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r) {
+    if (p < 0) return -2;
+    if (np < p) return -1;
+    if (ValidKnotVector(np, p, UP)) return -3;
+    return CurveKnotInsCheckArgs(np, p, UP, u, k, s, r);
+}
+
+int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
+                        int r, int& nq, double* UQ, double* Q) {
+    // Rw on the stack for the usual degrees.
+    constexpr int STACK = 32;
+    double small[STACK];
+    double* Rw = p < STACK ? small : new (std::nothrow) double[p + 1];
+    if (!Rw) return 1;
     const int m = np + p + 1;
     nq = np + r;
-    for (int i = 0; i <= k; ++i) UQ[i] = UP[i];
-    for (int i = 1; i <= r; ++i) UQ[k + i] = u;
-    for (int i = k + 1; i <= m; ++i) UQ[i + r] = UP[i];
-    for (int i = 0; i <= k - p; ++i) Q[i] = P[i];
-    for (int i = k - s; i <= np; ++i) Q[i + r] = P[i];
+    // UQ[0..k] = UP[0..k], UQ[k+1..k+r] = u, UQ[k+1+r..m+r] = UP[k+1..m];
+    // Q[0..k-p] = P[0..k-p], Q[k-s+r..np+r] = P[k-s..np] (block copies).
+    std::copy(UP, UP + k + 1, UQ);
+    std::fill(UQ + k + 1, UQ + k + 1 + r, u);
+    std::copy(UP + k + 1, UP + m + 1, UQ + k + 1 + r);
+    std::copy(P, P + (k - p + 1), Q);
+    std::copy(P + (k - s), P + np + 1, Q + (k - s + r));
     for (int i = 0; i <= p - s; ++i) Rw[i] = P[k - p + i];
-    int L = 0;
-    for (int j = 1; j <= r; ++j) {
+    int L = 0, info = 0;
+    for (int j = 1; j <= r && info == 0; ++j) {
         L = k - p + j;
         for (int i = 0; i <= p - j - s; ++i) {
             if (UP[i + k + 1] == UP[L + i]) {
                 info = 2;
-                delete[] Rw;
-                return;
+                break;
             }
             const double alpha = (u - UP[L + i]) / (UP[i + k + 1] - UP[L + i]);
             Rw[i] = alpha * Rw[i + 1] + (1.0 - alpha) * Rw[i];
         }
+        if (info) break;
         Q[L] = Rw[0];
         Q[k + r - j - s] = Rw[p - j - s];
     }
-    for (int i = L + 1; i <= k - s - 1; ++i) Q[i] = Rw[i - L];
-    delete[] Rw;
+    if (info == 0) {
+        for (int i = L + 1; i <= k - s - 1; ++i) Q[i] = Rw[i - L];
+    }
+    if (Rw != small) delete[] Rw;
+    return info;
+}
+
+void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
+                  int& nq, double* UQ, double* Q, int& info) {
+    info = CurveKnotInsCheck(np, p, UP, u, k, s, r);
+    if (info) return;
+    info = CurveKnotInsChecked(np, p, UP, P, u, k, s, r, nq, UQ, Q);
 }
 
 // Index k of the first insertion slot once the old knots above X[r] have
