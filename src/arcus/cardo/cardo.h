@@ -168,7 +168,9 @@ inline void DersTriangle(int span, double u, Deg p, Ord k, const double* U, doub
             s2 = t;
         }
     }
-    int r = p;
+    // The factor p (p-1) ... (p-q+1) in double: exact as long as it fits in
+    // 53 bits, and never an integer overflow for high degrees.
+    double r = p;
     for (int q = 1; q <= kk; ++q) {
         for (int j = 0; j <= p; ++j) ders[q * w + j] *= r;
         r *= (p - q);

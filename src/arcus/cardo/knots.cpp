@@ -141,8 +141,12 @@ int FindSpan(int n, int p, double u, const double* U) {
     if (keq(u, U[n + 1])) return n;
     int low = p, high = n + 1, mid = (low + high) / 2;
     for (;;) {
+        // Spans are half-open, [U[i] - tol, U[i+1] - tol): a u within the
+        // tolerance of a knot, the edge included, belongs to the span that
+        // begins at its last copy, and an empty span (a repeated knot) is
+        // never chosen.
         const bool below = u < U[mid] - ktol(u, U[mid]);
-        const bool above = u > U[mid + 1] - ktol(u, U[mid + 1]);
+        const bool above = u >= U[mid + 1] - ktol(u, U[mid + 1]);
         if (!below && !above) return mid;
         // With one span left the search cannot narrow any further: u lies
         // outside the domain, and mid is the nearest end span.
