@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "arcus/lapack.hpp"
+#include "common/numpy_probe.hpp"
 
 namespace {
 
@@ -21,24 +22,6 @@ const Family* const FAMILIES[] = {
     &arcus::family_remove, &arcus::family_degelev, &arcus::family_bezier, &arcus::family_interp,
     &arcus::family_approx, &arcus::family_algebra,
 };
-
-// Exact NumPy arrays that the buffer protocol would accept unchanged are
-// read from their fields: no buffer export per argument.
-bool numpy_probe(PyObject* o, int ndim, double** data, Py_ssize_t* shape) {
-    if (!PyArray_CheckExact(o)) return false;
-    PyArrayObject* a = reinterpret_cast<PyArrayObject*>(o);
-    if (PyArray_NDIM(a) != ndim || PyArray_TYPE(a) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(a) ||
-        PyArray_ITEMSIZE(a) != 8 || !PyArray_IS_C_CONTIGUOUS(a) || !PyArray_ISWRITEABLE(a)) {
-        return false;
-    }
-    const npy_intp* dims = PyArray_DIMS(a);
-    for (int d = 0; d < ndim; ++d) {
-        if (dims[d] > pv::MAX_DIM) return false;
-        shape[d] = dims[d];
-    }
-    *data = static_cast<double*>(PyArray_DATA(a));
-    return true;
-}
 
 // The Python functions, in this order.
 const char* const ALL[] = {
@@ -232,7 +215,7 @@ PyObject* init() {
         PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
         return nullptr;
     }
-    pv::set_array_probe(numpy_probe);
+    pv::set_array_probe(pv::numpy_probe);
 
     // 7. __all__.
     pv::Ref all(PyList_New(0));

@@ -3,6 +3,7 @@
 #define DUCTUS_IMPORTS_NUMPY
 #include "ductus/numpy.hpp"
 #include "ductus/ductus.hpp"
+#include "common/numpy_probe.hpp"
 
 namespace ductus {
 
@@ -96,6 +97,7 @@ PyObject* init() {
         PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
         return nullptr;
     }
+    pv::set_array_probe(pv::numpy_probe);
 
     // 5. Modules for the persistence code (not module attributes).
     mods.os = PyImport_ImportModule("os");
