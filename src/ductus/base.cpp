@@ -509,6 +509,20 @@ PyObject* element_attrib(PyObject* self, PyObject* ID) {
     return r ? d.release() : nullptr;
 }
 
+bool set_attributes(PyObject* self, PyObject* node) {
+    pv::Ref attrib(vt(self)->_getAttrib(self));
+    pv::Ref items(attrib ? pv::call_method(attrib.get(), "items") : nullptr);
+    pv::Ref it(items ? PyObject_GetIter(items.get()) : nullptr);
+    if (!it) return false;
+    while (pv::Ref kv{PyIter_Next(it.get())}) {
+        PyObject *k, *v;
+        if (!PyArg_ParseTuple(kv.get(), "OO", &k, &v)) return false;
+        pv::Ref r(pv::call_method(node, "set", k, v));
+        if (!r) return false;
+    }
+    return !PyErr_Occurred();
+}
+
 PyObject* class_name(PyObject* self) {
     return pv::getattr(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__");
 }

@@ -198,6 +198,8 @@ PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib);
 PyObject* number_text(PyObject* v);
 // The attributes of a new element: ID first, then those of _getAttrib.
 PyObject* element_attrib(PyObject* self, PyObject* ID);
+// Sets on `node` every attribute of the object's _getAttrib, in order.
+bool set_attributes(PyObject* self, PyObject* node);
 // The name of the object's class.
 PyObject* class_name(PyObject* self);
 

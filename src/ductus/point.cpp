@@ -158,19 +158,7 @@ void point_add(PyObject* self, pv::Obj root, StrArg ID) {
     pv::Ref el(tag ? sub_element(root.o, tag.get(), attrib.get()) : nullptr);
 }
 
-void point_update(PyObject* self, pv::Obj, pv::Obj node, StrArg) {
-    pv::Ref attrib(vt(self)->_getAttrib(self));
-    if (!attrib) return;
-    pv::Ref items(pv::call_method(attrib.get(), "items"));
-    pv::Ref it(items ? PyObject_GetIter(items.get()) : nullptr);
-    if (!it) return;
-    while (pv::Ref kv{PyIter_Next(it.get())}) {
-        PyObject *k, *v;
-        if (!PyArg_ParseTuple(kv.get(), "OO", &k, &v)) return;
-        pv::Ref r(pv::call_method(node.o, "set", k, v));
-        if (!r) return;
-    }
-}
+void point_update(PyObject* self, pv::Obj, pv::Obj node, StrArg) { set_attributes(self, node.o); }
 
 PyObject* point_c_loadxml(StrArg fname, StrArg ID) {
     pv::Ref node(find_element(fname.o, ID.o, "Point1d"));

@@ -112,11 +112,16 @@ PyObject* copy_of(PyObject* t) {
     return c.release();
 }
 
-PyObject* traj_add(PyObject* a, PyObject* b) {
-    if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcsum", b);
+// A trajectory and a number in either order: the in-place form on a copy.
+PyObject* on_copy(PyObject* a, PyObject* b, binaryfunc in_place) {
     const bool left = is_traj(a);
     pv::Ref c(copy_of(left ? a : b));
-    return c ? PyNumber_InPlaceAdd(c.get(), left ? b : a) : nullptr;
+    return c ? in_place(c.get(), left ? b : a) : nullptr;
+}
+
+PyObject* traj_add(PyObject* a, PyObject* b) {
+    if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcsum", b);
+    return on_copy(a, b, PyNumber_InPlaceAdd);
 }
 
 PyObject* traj_subtract(PyObject* a, PyObject* b) {
@@ -125,10 +130,7 @@ PyObject* traj_subtract(PyObject* a, PyObject* b) {
         pv::Ref neg(c ? PyNumber_Negative(c.get()) : nullptr);
         return neg ? pv::call_method(a, "c_splcsum", neg.get()) : nullptr;
     }
-    if (is_traj(a)) {
-        pv::Ref c(copy_of(a));
-        return c ? PyNumber_InPlaceSubtract(c.get(), b) : nullptr;
-    }
+    if (is_traj(a)) return on_copy(a, b, PyNumber_InPlaceSubtract);
     pv::Ref c(copy_of(b));
     pv::Ref neg(c ? PyNumber_Negative(c.get()) : nullptr);
     return neg ? PyNumber_InPlaceAdd(neg.get(), a) : nullptr;
@@ -136,9 +138,7 @@ PyObject* traj_subtract(PyObject* a, PyObject* b) {
 
 PyObject* traj_multiply(PyObject* a, PyObject* b) {
     if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcmul", b);
-    const bool left = is_traj(a);
-    pv::Ref c(copy_of(left ? a : b));
-    return c ? PyNumber_InPlaceMultiply(c.get(), left ? b : a) : nullptr;
+    return on_copy(a, b, PyNumber_InPlaceMultiply);
 }
 
 PyObject* traj_divide(PyObject* a, PyObject* b) {
@@ -153,8 +153,7 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
                          "divided by a trajectory is not a B-spline)",
                          Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
     }
-    pv::Ref c(copy_of(a));
-    return c ? PyNumber_InPlaceTrueDivide(c.get(), b) : nullptr;
+    return on_copy(a, b, PyNumber_InPlaceTrueDivide);
 }
 
 // The in-place forms take numbers only.

@@ -253,18 +253,7 @@ PyObject* first_child(PyObject* tree, PyObject* cls, PyObject* ID, const char* t
 void traj_update(PyObject* o, pv::Obj tree, pv::Obj node, StrArg ID) {
     TrajObj* self = as_traj(o);
     if (!need_data(self)) return;
-    pv::Ref attrib(vt(o)->_getAttrib(o));
-    if (!attrib) return;
-    pv::Ref items(pv::call_method(attrib.get(), "items"));
-    pv::Ref it(items ? PyObject_GetIter(items.get()) : nullptr);
-    if (!it) return;
-    while (pv::Ref kv{PyIter_Next(it.get())}) {
-        PyObject *k, *v;
-        if (!PyArg_ParseTuple(kv.get(), "OO", &k, &v)) return;
-        pv::Ref r(pv::call_method(node.o, "set", k, v));
-        if (!r) return;
-    }
-    if (PyErr_Occurred()) return;
+    if (!set_attributes(o, node.o)) return;
     pv::Ref cls(class_name(o));
     pv::Ref cpts(cls ? first_child(tree.o, cls.get(), ID.o, "/cpts") : nullptr);
     pv::Ref knots(cpts ? first_child(tree.o, cls.get(), ID.o, "/knots") : nullptr);
