@@ -12,7 +12,8 @@ inline bool numpy_probe(PyObject* o, int ndim, double** data, Py_ssize_t* shape)
     if (!PyArray_CheckExact(o)) return false;
     PyArrayObject* a = reinterpret_cast<PyArrayObject*>(o);
     if (PyArray_NDIM(a) != ndim || PyArray_TYPE(a) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(a) ||
-        PyArray_ITEMSIZE(a) != 8 || !PyArray_IS_C_CONTIGUOUS(a) || !PyArray_ISWRITEABLE(a)) {
+        PyArray_ITEMSIZE(a) != 8 || !PyArray_IS_C_CONTIGUOUS(a) || !PyArray_ISALIGNED(a) ||
+        !PyArray_ISWRITEABLE(a)) {
         return false;
     }
     const npy_intp* dims = PyArray_DIMS(a);

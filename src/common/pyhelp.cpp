@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 
@@ -182,6 +183,10 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
         why = "is not C-contiguous";
     } else if (view_.readonly) {
         why = "is read-only";
+    } else if (reinterpret_cast<std::uintptr_t>(view_.buf) % alignof(double) != 0) {
+        // Reads of doubles through a misaligned pointer are undefined (and
+        // fault on some processors); such arrays are refused, not copied.
+        why = "is not aligned to 8 bytes";
     }
     if (why) {
         PyErr_Format(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
