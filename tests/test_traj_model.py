@@ -181,7 +181,7 @@ def xml_work(t, f):
         pass
 
 
-@pytest.mark.parametrize("kind, warm, runs, limit", [("numeric", 10, 200, 4096),
+@pytest.mark.parametrize("kind, warm, runs, limit", [("numeric", 100, 200, 4096),
                                                      ("xml", 20, 100, 8192)])
 @pytest.mark.skipif("PYVELT_SANITIZER" in os.environ,
                     reason="allocations under the sanitizer's malloc are not comparable")
