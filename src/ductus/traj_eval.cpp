@@ -357,9 +357,29 @@ const char xcpts_doc[] =
 
 }  // namespace
 
+// The call operator as a method too, so that help() and inspect show its
+// parameters (calls go through the type's vectorcall slot).
+PyObject* call_as_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return traj_vectorcall(self, args, static_cast<size_t>(nargs), kwnames);
+}
+
+const char call_doc[] =
+    "__call__($self, x, nu=0)\n--\n\nEvaluates the trajectory, or a derivative, at x.\n\n"
+    "Parameters\n----------\nx : float or array_like\n    A time, or times in any order.\n"
+    "nu : int, optional\n    Order of the derivative (default 0, the value).\n\n"
+    "Returns\n-------\nfloat or ndarray\n    A float for a scalar x; otherwise a new float64 array with the\n"
+    "    values in the order of x.\n\n"
+    "Notes\n-----\nScalars go to peval / dpeval, arrays (sorted first when needed) to\n"
+    "ceval / dceval; a subclass's redefinitions of these are used. x is never\n"
+    "written. ValueError for times outside the domain, repeated times, an\n"
+    "array of more than one dimension and nu < 0.\n\n" REFS;
+
 PyMethodDef traj_eval_methods[] = {
     PevalM::def(peval_doc),   CevalM::def(ceval_doc), DpevalM::def(dpeval_doc),
-    DcevalM::def(dceval_doc), XcptsM::def(xcpts_doc), {nullptr, nullptr, 0, nullptr},
+    DcevalM::def(dceval_doc), XcptsM::def(xcpts_doc),
+    {"__call__", PV_FASTCALL_CAST(call_as_method), METH_FASTCALL | METH_KEYWORDS | METH_COEXIST,
+     call_doc},
+    {nullptr, nullptr, 0, nullptr},
 };
 
 void fill_eval_slots(TrajVTab& v) {
