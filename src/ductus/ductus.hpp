@@ -235,6 +235,11 @@ private:
     double* p_;
 };
 
+// A new owning Trajectory1d that takes over both blocks.
+PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order);
+// Copies of the trajectory's knot vector and control points.
+bool copy_arrays(TrajObj* self, Mem& knots, Mem& cpts);
+
 // Methods of Trajectory1d defined in the files of each concern.
 extern PyMethodDef traj_eval_methods[];
 extern PyMethodDef traj_edit_methods[];

@@ -89,7 +89,7 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
     arcus.splcsum(knots_of(self), cpts_of(self), knots_of(other), cpts_of(other), self->p, mk,
                   DArr{uk.get(), Py_ssize_t(mk) + 1}, nk, DArr{pk.get(), Py_ssize_t(nk) + 1});
     if (PyErr_Occurred()) return nullptr;
-    return make_traj(uk.release(), pk.release(), self->p, nk, self->order, true, true);
+    return new_traj(uk, pk, self->p, nk, self->order);
 }
 
 PyObject* c_splcmul(TrajObj*, TrajArg other) {

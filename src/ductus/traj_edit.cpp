@@ -3,7 +3,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 namespace ductus {
 
@@ -21,20 +20,6 @@ void traj_c_hscale(TrajObj* self, double k) {
 }
 
 namespace {
-
-PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
-    return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,
-                     true, true);
-}
-
-// Copies of the arrays, for the operations that work on them in place.
-bool copy_arrays(TrajObj* self, Mem& k, Mem& c) {
-    const DArr U = knots_of(self), P = cpts_of(self);
-    if (!k.alloc(U.len) || !c.alloc(P.len)) return false;
-    std::memcpy(k.get(), U.data, sizeof(double) * U.len);
-    std::memcpy(c.get(), P.data, sizeof(double) * P.len);
-    return true;
-}
 
 bool check_u(TrajObj* self, double u) {
     double a, b;

@@ -61,7 +61,7 @@ PyObject* new_struct(int p, int n, unsigned order) {
     if (!k.alloc(static_cast<long long>(p) + n + 2) || !c.alloc(static_cast<long long>(n) + 1)) {
         return nullptr;
     }
-    return make_traj(k.release(), c.release(), p, n, order, true, true);
+    return new_traj(k, c, p, n, order);
 }
 
 // ---------------------------------------------------------------- properties
@@ -92,13 +92,9 @@ PyGetSetDef traj_getset[] = {
 // ---------------------------------------------------------------- copying and pickling
 
 PyObject* traj_copy(TrajObj* self) {
-    if (!need_data(self)) return nullptr;
-    const DArr U = knots_of(self), P = cpts_of(self);
     Mem k, c;
-    if (!k.alloc(U.len) || !c.alloc(P.len)) return nullptr;
-    std::memcpy(k.get(), U.data, sizeof(double) * U.len);
-    std::memcpy(c.get(), P.data, sizeof(double) * P.len);
-    return make_traj(k.release(), c.release(), self->p, self->n, self->order, true, true);
+    if (!need_data(self) || !copy_arrays(self, k, c)) return nullptr;
+    return new_traj(k, c, self->p, self->n, self->order);
 }
 PyObject* traj_dunder_copy(TrajObj* self) { return traj_vtab.copy(self); }
 PyObject* traj_deepcopy(TrajObj* self, pv::Obj) { return traj_vtab.copy(self); }
@@ -538,6 +534,19 @@ bool domain(TrajObj* t, double& start, double& stop) {
     pv::Ref a(pv::getattr(o, "start"));
     pv::Ref b(a ? pv::getattr(o, "stop") : nullptr);
     return b && pv::to_double(a.get(), start) && pv::to_double(b.get(), stop);
+}
+
+PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
+    return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,
+                     true, true);
+}
+
+bool copy_arrays(TrajObj* self, Mem& knots, Mem& cpts) {
+    const DArr U = knots_of(self), P = cpts_of(self);
+    if (!knots.alloc(U.len) || !cpts.alloc(P.len)) return false;
+    std::memcpy(knots.get(), U.data, sizeof(double) * U.len);
+    std::memcpy(cpts.get(), P.data, sizeof(double) * P.len);
+    return true;
 }
 
 bool Mem::alloc(long long count) {
