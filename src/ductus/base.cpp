@@ -86,18 +86,23 @@ PyObject* open_flags(std::initializer_list<const char*> names) {
     return PyLong_FromLong(f);
 }
 
+// os.path, and the folder and the file name of `path` made absolute: the
+// hidden files of a save (its new document, its lock) go beside the document.
+bool split_path(PyObject* path, pv::Ref& ospath, pv::Ref& dir, pv::Ref& base) {
+    ospath.reset(pv::getattr(mods.os, "path"));
+    pv::Ref absp(ospath ? pv::call_method(ospath.get(), "abspath", path) : nullptr);
+    dir.reset(absp ? pv::call_method(ospath.get(), "dirname", absp.get()) : nullptr);
+    base.reset(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
+    return static_cast<bool>(base);
+}
+
 // Writes `data` (bytes) to `path` without ever leaving a partial file there:
 // the bytes go to a new file in the same folder, which replaces `path` only
 // once it is complete and flushed to disk.
 bool write_replace(PyObject* path, PyObject* data) {
     PyObject* os = mods.os;
-    pv::Ref ospath(pv::getattr(os, "path"));
-    if (!ospath) return false;
-    pv::Ref absp(pv::call_method(ospath.get(), "abspath", path));
-    if (!absp) return false;
-    pv::Ref dir(pv::call_method(ospath.get(), "dirname", absp.get()));
-    pv::Ref base(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
-    if (!base) return false;
+    pv::Ref ospath, dir, base;
+    if (!split_path(path, ospath, dir, base)) return false;
     pv::Ref flags(open_flags({"O_WRONLY", "O_CREAT", "O_EXCL", "O_BINARY", "O_CLOEXEC"}));
     pv::Ref mode(PyLong_FromLong(0666));
     if (!flags || !mode) return false;
@@ -220,11 +225,9 @@ public:
             PyErr_Clear();
             return true;
         }
-        pv::Ref ospath(pv::getattr(mods.os, "path"));
-        pv::Ref absp(ospath ? pv::call_method(ospath.get(), "abspath", doc) : nullptr);
-        pv::Ref dir(absp ? pv::call_method(ospath.get(), "dirname", absp.get()) : nullptr);
-        pv::Ref base(dir ? pv::call_method(ospath.get(), "basename", absp.get()) : nullptr);
-        pv::Ref name(base ? PyUnicode_FromFormat(".%U.lock", base.get()) : nullptr);
+        pv::Ref ospath, dir, base;
+        if (!split_path(doc, ospath, dir, base)) return false;
+        pv::Ref name(PyUnicode_FromFormat(".%U.lock", base.get()));
         pv::Ref path(name ? pv::call_method(ospath.get(), "join", dir.get(), name.get()) : nullptr);
         pv::Ref flags(path ? open_flags({"O_RDWR", "O_CREAT", "O_CLOEXEC"}) : nullptr);
         pv::Ref mode(PyLong_FromLong(0666));
