@@ -57,12 +57,17 @@ std::string double_text(double v) {
 
 PyObject* find_override(PyObject* self, PyObject* name, PyCFunction builtin) {
     if (!name) return nullptr;
-    PyObject* attr = _PyType_Lookup(Py_TYPE(self), name);  // borrowed
-    if (attr && Py_IS_TYPE(attr, &PyMethodDescr_Type) &&
-        reinterpret_cast<PyMethodDescrObject*>(attr)->d_method->ml_meth == builtin) {
+    // The attribute as the class resolves it (its MRO); a built-in method
+    // descriptor is returned as it is.
+    Ref attr(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name));
+    if (!attr) {
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
         return nullptr;
     }
-    if (!attr) return nullptr;
+    if (Py_IS_TYPE(attr.get(), &PyMethodDescr_Type) &&
+        reinterpret_cast<PyMethodDescrObject*>(attr.get())->d_method->ml_meth == builtin) {
+        return nullptr;
+    }
     return PyObject_GetAttr(self, name);
 }
 

@@ -340,10 +340,13 @@ PyObject* base_reduce(PyObject* self, PyObject*) {
     pv::Ref mod(PyImport_ImportModule("pyvelt.ductus"));
     pv::Ref fn(mod ? pv::getattr(mod.get(), "_unpickle_PyVELTObject") : nullptr);
     if (!fn) return nullptr;
-    pv::Ref state;
-    PyObject** dictptr = _PyObject_GetDictPtr(self);
-    if (dictptr && *dictptr) state = pv::Ref::borrow(*dictptr);
-    else state = pv::Ref::borrow(Py_None);
+    // The instance dictionary, or None for an instance without one.
+    pv::Ref state(PyObject_GenericGetDict(self, nullptr));
+    if (!state) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+        state = pv::Ref::borrow(Py_None);
+    }
     return Py_BuildValue("(O(OkO))", fn.get(), reinterpret_cast<PyObject*>(Py_TYPE(self)),
                          LAYOUT_CHECKSUM, state.get());
 }

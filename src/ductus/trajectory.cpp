@@ -604,17 +604,20 @@ bool ready_traj() {
     t.tp_as_number = &traj_number;
     t.tp_repr = traj_repr;
     t.tp_str = traj_str;
-    if (PyType_Ready(&t) < 0) return false;
     // Pickling takes the interpreter's standard reduction (the class and the
     // state of __getstate__), not the one of PyVELTObject; NumPy leaves the
-    // arithmetic with trajectories to them.
-    PyObject* objreduce = PyDict_GetItemString(PyBaseObject_Type.tp_dict, "__reduce__");
-    if (!objreduce || PyDict_SetItemString(t.tp_dict, "__reduce__", objreduce) < 0 ||
-        PyDict_SetItemString(t.tp_dict, "__array_ufunc__", Py_None) < 0) {
+    // arithmetic with trajectories to them. Both go into the type's dictionary
+    // before it is readied, the documented way to give a static type extra
+    // attributes.
+    pv::Ref dict(PyDict_New());
+    pv::Ref objreduce(dict ? pv::getattr(reinterpret_cast<PyObject*>(&PyBaseObject_Type), "__reduce__")
+                           : nullptr);
+    if (!objreduce || PyDict_SetItemString(dict.get(), "__reduce__", objreduce.get()) < 0 ||
+        PyDict_SetItemString(dict.get(), "__array_ufunc__", Py_None) < 0) {
         return false;
     }
-    PyType_Modified(&t);
-    return true;
+    t.tp_dict = dict.release();
+    return PyType_Ready(&t) == 0;
 }
 
 }  // namespace ductus
