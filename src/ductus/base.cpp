@@ -359,6 +359,17 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         return pv::raise(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
                          Py_TYPE(a[0])->tp_name);
     }
+    // Only classes with the layout of PyVELTObject itself: an instance of
+    // Point1d or Trajectory1d (or of a class derived from them) built here
+    // would lack its fields and its table of operations.
+    PyTypeObject* solid = reinterpret_cast<PyTypeObject*>(a[0]);
+    while (PyType_HasFeature(solid, Py_TPFLAGS_HEAPTYPE) && solid->tp_base) solid = solid->tp_base;
+    if (solid != &BaseType) {
+        return pv::raise(PyExc_TypeError,
+                         "_unpickle_PyVELTObject() rebuilds classes derived directly from "
+                         "PyVELTObject, not %.200s (an extension type of its own)",
+                         reinterpret_cast<PyTypeObject*>(a[0])->tp_name);
+    }
     unsigned long sum = PyLong_AsUnsignedLongMask(a[1]);
     if (PyErr_Occurred()) return nullptr;
     if (sum != LAYOUT_CHECKSUM) {

@@ -214,6 +214,36 @@ PyObject* make_traj(double* knots, double* cpts, int p, int n, unsigned order, b
 bool need_data(TrajObj* t);
 inline DArr knots_of(TrajObj* t) { return DArr{t->_knotvector, Py_ssize_t(t->p) + t->n + 2}; }
 inline DArr cpts_of(TrajObj* t) { return DArr{t->_cpts, Py_ssize_t(t->n) + 1}; }
+
+// The arrays of a trajectory as they are when taken, with references to
+// their storage. Every method reads a trajectory's arrays through one of
+// these: Python code that runs in the middle of the method (a subclass's
+// redefinition, a property) or another thread may give the trajectory new
+// arrays or drop them, but the memory in use stays alive and keeps its
+// size. While pinned (around work done without the interpreter lock), the
+// storage is also left unchanged: the in-place operations write to a copy.
+class Data {
+public:
+    Data() = default;
+    ~Data();
+    Data(const Data&) = delete;
+    Data& operator=(const Data&) = delete;
+    // ValueError (need_data's) when the trajectory has no arrays.
+    bool take(TrajObj* t);
+    // Marks the storage as in use by work without the interpreter lock.
+    void pin();
+    DArr U{nullptr, 0};
+    DArr P{nullptr, 0};
+    int p = 0;
+    int n = 0;
+private:
+    pv::Ref ks_, cs_;
+    bool pinned_ = false;
+};
+// The knot vector or the control points of `t` for writing in place: the
+// trajectory's own storage, or a copy installed in its place when pinned
+// storage is in use elsewhere. ValueError without arrays, MemoryError.
+double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
 // Memory block of `count` doubles from the Python allocator, released unless
@@ -237,8 +267,8 @@ private:
 
 // A new owning Trajectory1d that takes over both blocks.
 PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order);
-// Copies of the trajectory's knot vector and control points.
-bool copy_arrays(TrajObj* self, Mem& knots, Mem& cpts);
+// Copies of the knot vector and control points.
+bool copy_arrays(const Data& d, Mem& knots, Mem& cpts);
 
 // Methods of Trajectory1d defined in the files of each concern.
 extern PyMethodDef traj_eval_methods[];

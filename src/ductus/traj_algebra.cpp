@@ -9,13 +9,13 @@
 namespace ductus {
 
 void traj_c_vshift(TrajObj* self, double x) {
-    if (!self->_cpts) return;
+    if (!writable(self, false)) return;
     const DArr P = cpts_of(self);
     for (Py_ssize_t i = 0; i < P.len; ++i) P.data[i] = P.data[i] + x;
 }
 
 void traj_c_vscale(TrajObj* self, double k) {
-    if (!self->_cpts) return;
+    if (!writable(self, false)) return;
     const DArr P = cpts_of(self);
     for (Py_ssize_t i = 0; i < P.len; ++i) P.data[i] = k * P.data[i];
 }
@@ -36,6 +36,7 @@ int traj_c_eq(TrajObj* self, TrajObj* other) {
 
 namespace {
 
+// The real type: a __class__ attribute does not make an object a trajectory.
 bool is_traj(PyObject* o) { return PyObject_TypeCheck(o, &TrajTypeObj); }
 TrajObj* as_traj(PyObject* o) { return reinterpret_cast<TrajObj*>(o); }
 
@@ -48,16 +49,16 @@ bool refuse_none(PyObject* o, const char* argname, const char* expected) {
 // (mk, nk) of the sum: those of self when the knot vectors are equal within
 // the knot tolerance (the sum then lives on self's knots), otherwise the
 // union of both vectors.
-bool sum_sizes(TrajObj* a, TrajObj* b, int& mk, int& nk) {
-    const DArr U1 = knots_of(a), U2 = knots_of(b);
+bool sum_sizes(const Data& a, const Data& b, int& mk, int& nk) {
+    const DArr U1 = a.U, U2 = b.U;
     bool same = U1.len == U2.len;
     for (Py_ssize_t i = 0; same && i < U1.len; ++i) same = cardo::keq(U1.data[i], U2.data[i]);
     if (same) {
         mk = static_cast<int>(U1.len) - 1;
-        nk = a->n;
+        nk = a.n;
         return true;
     }
-    pv::Ref r(arcus.knotuniondim(U1, U2, a->p));
+    pv::Ref r(arcus.knotuniondim(U1, U2, a.p));
     if (!r) return false;
     if (!PyTuple_Check(r.get()) || PyTuple_GET_SIZE(r.get()) != 2) {
         return pv::fail(PyExc_ValueError, "knotuniondim must give a pair (mk, nk)");
@@ -68,8 +69,13 @@ bool sum_sizes(TrajObj* a, TrajObj* b, int& mk, int& nk) {
 PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
     if (!refuse_none(other_arg.o, "other", TrajTypeObj.tp_name)) return nullptr;
     TrajObj* other = as_traj(other_arg.o);
-    if (!need_data(self) || !need_data(other)) return nullptr;
-    if (other->p != self->p) {
+    // Both operands' arrays stay alive and unchanged while the sum is formed
+    // without the interpreter lock.
+    Data a, b;
+    if (!a.take(self) || !b.take(other)) return nullptr;
+    a.pin();
+    b.pin();
+    if (b.p != a.p) {
         return pv::raise(PyExc_ValueError, "the input traiectories must have the same order");
     }
     double a0, a1, b0, b1;
@@ -81,15 +87,15 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
         return pv::raise(PyExc_ValueError, "the trajectories must have the same 'order'");
     }
     int mk, nk;
-    if (!sum_sizes(self, other, mk, nk)) return nullptr;
+    if (!sum_sizes(a, b, mk, nk)) return nullptr;
     Mem uk, pk;
     if (!uk.alloc(static_cast<long long>(mk) + 1) || !pk.alloc(static_cast<long long>(nk) + 1)) {
         return nullptr;
     }
-    arcus.splcsum(knots_of(self), cpts_of(self), knots_of(other), cpts_of(other), self->p, mk,
-                  DArr{uk.get(), Py_ssize_t(mk) + 1}, nk, DArr{pk.get(), Py_ssize_t(nk) + 1});
+    arcus.splcsum(a.U, a.P, b.U, b.P, a.p, mk, DArr{uk.get(), Py_ssize_t(mk) + 1}, nk,
+                  DArr{pk.get(), Py_ssize_t(nk) + 1});
     if (PyErr_Occurred()) return nullptr;
-    return new_traj(uk, pk, self->p, nk, self->order);
+    return new_traj(uk, pk, a.p, nk, self->order);
 }
 
 PyObject* c_splcmul(TrajObj*, TrajArg other) {
@@ -170,6 +176,7 @@ PyObject* in_place(PyObject* t, PyObject* x, const char* op, bool scale, PyObjec
     if (!pv::to_double(v.get(), d)) return nullptr;
     if (scale) traj_vtab.c_vscale(self, d);
     else traj_vtab.c_vshift(self, d);
+    if (PyErr_Occurred()) return nullptr;
     Py_INCREF(t);
     return t;
 }
@@ -187,6 +194,7 @@ PyObject* traj_idiv(PyObject* t, PyObject* x) { return in_place(t, x, "/=", true
 PyObject* traj_negative(PyObject* t) {
     if (!need_data(as_traj(t))) return nullptr;
     traj_vtab.c_vscale(as_traj(t), -1.0);
+    if (PyErr_Occurred()) return nullptr;
     Py_INCREF(t);
     return t;
 }
@@ -247,7 +255,9 @@ void set_am_point(TrajObj* self, PointArg pt) {
             pv::fail(PyExc_TypeError, "antiderivative() returned None");
             return;
         }
-        e = reinterpret_cast<const TrajVTab*>(vt(A.get()))->peval(as_traj(A.get()), v.t);
+        // Through the operations of A's real type (a subclass's peval is
+        // honoured by the slot), never through a table A merely carries.
+        e = traj_vtab.peval(as_traj(A.get()), v.t);
     } else {
         e = traj_vtab.dpeval(self, v.t, pv::OptInt<1>{nu});
     }
@@ -339,8 +349,9 @@ PyObject* traj_richcompare(PyObject* a, PyObject* b, int op) {
         return t < 0 ? nullptr : PyBool_FromLong(!t);
     }
     if (op != Py_EQ || !is_traj(a)) Py_RETURN_NOTIMPLEMENTED;
-    int inst = PyObject_IsInstance(b, reinterpret_cast<PyObject*>(Py_TYPE(a)));
-    if (inst <= 0) return inst < 0 ? nullptr : PyBool_FromLong(0);
+    // isinstance(b, type(a)) by the real type of b, which is then read as a
+    // trajectory.
+    if (!PyObject_TypeCheck(b, Py_TYPE(a))) return PyBool_FromLong(0);
     if (!need_data(as_traj(a)) || !need_data(as_traj(b))) return nullptr;
     return PyBool_FromLong(traj_vtab.c_eq(as_traj(a), as_traj(b)));
 }

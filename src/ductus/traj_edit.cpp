@@ -7,13 +7,13 @@
 namespace ductus {
 
 void traj_c_hshift(TrajObj* self, double x) {
-    if (!self->_knotvector) return;
+    if (!writable(self, true)) return;
     const DArr U = knots_of(self);
     for (Py_ssize_t i = 0; i < U.len; ++i) U.data[i] = U.data[i] + x;
 }
 
 void traj_c_hscale(TrajObj* self, double k) {
-    if (!self->_knotvector) return;
+    if (!writable(self, true)) return;
     const DArr U = knots_of(self);
     const double t = (k - 1.0) * U.data[0];
     for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = k * U.data[i] - t;
@@ -90,118 +90,125 @@ bool nu_from_zero(int nu) {
 }
 
 PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
-    if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
+    Data d;
+    if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     // The order of the result, order + nu, must stay an unsigned int.
     if (static_cast<unsigned long long>(self->order) + nu.v > UINT_MAX) {
         return pv::raise(PyExc_OverflowError, "value too large to convert to unsigned int");
     }
-    const DArr U = knots_of(self), P = cpts_of(self);
+    const DArr U = d.U, P = d.P;
     Mem uk, pk;
     if (!uk.alloc(U.len) || !pk.alloc(P.len)) return nullptr;
-    const int nk = arcus.dsplcpts2(U, P, self->p, nu.v, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
+    const int nk = arcus.dsplcpts2(U, P, d.p, nu.v, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
     if (PyErr_Occurred()) return nullptr;
-    const long long pd = static_cast<long long>(self->p) - nu.v;
+    const long long pd = static_cast<long long>(d.p) - nu.v;
     if (!uk.shrink(nk + pd + 2) || !pk.shrink(static_cast<long long>(nk) + 1)) return nullptr;
     return new_traj(uk, pk, pd, nk, self->order + static_cast<unsigned>(nu.v));
 }
 
 PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
-    if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
+    Data d;
+    if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     if (self->order < static_cast<unsigned>(nu.v)) {
         return pv::raise(PyExc_ValueError, "negative 'order' not allowed");
     }
-    const DArr U = knots_of(self), P = cpts_of(self);
+    const DArr U = d.U, P = d.P;
     Mem uk, pk;
     if (!uk.alloc(U.len + 2LL * nu.v) || !pk.alloc(P.len + static_cast<long long>(nu.v))) return nullptr;
-    arcus.asplcpts(U, P, self->p, nu.v, DArr{uk.get(), U.len + 2 * Py_ssize_t(nu.v)},
+    arcus.asplcpts(U, P, d.p, nu.v, DArr{uk.get(), U.len + 2 * Py_ssize_t(nu.v)},
                    DArr{pk.get(), P.len + nu.v});
     if (PyErr_Occurred()) return nullptr;
-    return new_traj(uk, pk, static_cast<long long>(self->p) + nu.v,
-                    static_cast<long long>(self->n) + nu.v, self->order - static_cast<unsigned>(nu.v));
+    return new_traj(uk, pk, static_cast<long long>(d.p) + nu.v,
+                    static_cast<long long>(d.n) + nu.v, self->order - static_cast<unsigned>(nu.v));
 }
 
 PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
-    if (!need_data(self) || !nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
-    const DArr U = knots_of(self), P = cpts_of(self);
-    const int s = arcus.distintknots(U, self->p);
+    Data d;
+    if (!d.take(self) || !nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
+    const DArr U = d.U, P = d.P;
+    const int s = arcus.distintknots(U, d.p);
     if (PyErr_Occurred()) return nullptr;
     const long long nk = U.len + static_cast<long long>(nu.v) * (s + 2LL);
     const long long np = P.len + static_cast<long long>(nu.v) * (s + 1LL);
     Mem uk, pk;
     if (!uk.alloc(nk) || !pk.alloc(np)) return nullptr;
-    arcus.degelevc(U, P, self->p, nu.v, DArr{uk.get(), Py_ssize_t(nk)}, DArr{pk.get(), Py_ssize_t(np)});
+    arcus.degelevc(U, P, d.p, nu.v, DArr{uk.get(), Py_ssize_t(nk)}, DArr{pk.get(), Py_ssize_t(np)});
     if (PyErr_Occurred()) return nullptr;
-    return new_traj(uk, pk, static_cast<long long>(self->p) + nu.v, np - 1, self->order);
+    return new_traj(uk, pk, static_cast<long long>(d.p) + nu.v, np - 1, self->order);
 }
 
 // ---------------------------------------------------------------- knot operations
 
 PyObject* knotins(TrajObj* self, double u, int r) {
-    if (!need_data(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
+    Data d;
+    if (!d.take(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
-    if (r > self->p) return pv::raise(PyExc_ValueError, "'r' must be less than or equal to 'p'");
-    const DArr U = knots_of(self), P = cpts_of(self);
+    if (r > d.p) return pv::raise(PyExc_ValueError, "'r' must be less than or equal to 'p'");
+    const DArr U = d.U, P = d.P;
     Mem uq, q;
     if (!uq.alloc(U.len + r) || !q.alloc(P.len + r)) return nullptr;
-    arcus.splkins(U, P, self->p, u, r, DArr{uq.get(), U.len + r}, DArr{q.get(), P.len + r});
+    arcus.splkins(U, P, d.p, u, r, DArr{uq.get(), U.len + r}, DArr{q.get(), P.len + r});
     if (PyErr_Occurred()) return nullptr;
-    return new_traj(uq, q, self->p, static_cast<long long>(self->n) + r, self->order);
+    return new_traj(uq, q, d.p, static_cast<long long>(d.n) + r, self->order);
 }
 
 PyObject* knotref(TrajObj* self, pv::ArrObj X_obj) {
     pv::Buf buf;
-    if (!buf.acquire(X_obj.o, 1, "knotref", "X") || !need_data(self)) return nullptr;
-    const DArr X = buf.arr(), U = knots_of(self), P = cpts_of(self);
+    Data d;
+    if (!buf.acquire(X_obj.o, 1, "knotref", "X") || !d.take(self)) return nullptr;
+    const DArr X = buf.arr(), U = d.U, P = d.P;
     Mem ubar, q;
     if (!ubar.alloc(U.len + X.len) || !q.alloc(P.len + X.len)) return nullptr;
     for (Py_ssize_t i = 0; i + 1 < X.len; ++i) {
         if (!(X.data[i] < X.data[i + 1])) return pv::raise(PyExc_ValueError, "'X' must be increasing");
     }
-    arcus.splkref(U, P, self->p, X, DArr{ubar.get(), U.len + X.len}, DArr{q.get(), P.len + X.len});
+    arcus.splkref(U, P, d.p, X, DArr{ubar.get(), U.len + X.len}, DArr{q.get(), P.len + X.len});
     if (PyErr_Occurred()) return nullptr;
-    return new_traj(ubar, q, self->p, self->n + static_cast<long long>(X.len), self->order);
+    return new_traj(ubar, q, d.p, d.n + static_cast<long long>(X.len), self->order);
 }
 
-// Trims the copies after t removals and builds the result.
-PyObject* after_removal(TrajObj* self, Mem& uq, Mem& q, int t) {
+// Trims the copies of d's arrays after t removals and builds the result.
+PyObject* after_removal(TrajObj* self, const Data& d, Mem& uq, Mem& q, int t) {
     if (PyErr_Occurred()) return nullptr;
-    const long long nk = static_cast<long long>(self->p) + self->n + 2 - t;
-    const long long nc = static_cast<long long>(self->n) + 1 - t;
-    if (!uq.shrink(nk) || !q.shrink(nc)) return nullptr;
-    return new_traj(uq, q, self->p, nc - 1, self->order);
+    if (!uq.shrink(d.U.len - t) || !q.shrink(d.P.len - t)) return nullptr;
+    return new_traj(uq, q, d.p, d.n - t, self->order);
 }
+
+// Copies of the arrays for a removal (the kernel removes in place).
+DArr copy_u(const Mem& uq, const Data& d) { return DArr{uq.get(), d.U.len}; }
+DArr copy_p(const Mem& q, const Data& d) { return DArr{q.get(), d.P.len}; }
 
 PyObject* knotrem(TrajObj* self, double u, int r, pv::OptDouble<RemTol> tol) {
+    Data d;
     Mem uq, q;
-    if (!need_data(self) || !copy_arrays(self, uq, q) || !check_u(self, u) ||
+    if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
         !nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     const OptTol opt{1, tol.v};
-    const int t = arcus.splkrem(DArr{uq.get(), knots_of(self).len}, DArr{q.get(), cpts_of(self).len},
-                                self->p, u, r, &opt);
-    return after_removal(self, uq, q, t);
+    const int t = arcus.splkrem(copy_u(uq, d), copy_p(q, d), d.p, u, r, &opt);
+    return after_removal(self, d, uq, q, t);
 }
 
 PyObject* knotsrem(TrajObj* self, pv::OptDouble<RemTol> tol) {
+    Data d;
     Mem uq, q;
-    if (!need_data(self) || !copy_arrays(self, uq, q)) return nullptr;
+    if (!d.take(self) || !copy_arrays(d, uq, q)) return nullptr;
     const OptTol opt{1, tol.v};
-    const int t = arcus.splksrem(DArr{uq.get(), knots_of(self).len}, DArr{q.get(), cpts_of(self).len},
-                                 self->p, &opt);
-    return after_removal(self, uq, q, t);
+    const int t = arcus.splksrem(copy_u(uq, d), copy_p(q, d), d.p, &opt);
+    return after_removal(self, d, uq, q, t);
 }
 
 PyObject* knotrem_notol(TrajObj* self, double u, int r) {
+    Data d;
     Mem uq, q;
-    if (!need_data(self) || !copy_arrays(self, uq, q) || !check_u(self, u) ||
+    if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
         !nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
-    const int t = arcus.splkrem_notol(DArr{uq.get(), knots_of(self).len},
-                                      DArr{q.get(), cpts_of(self).len}, self->p, u, r);
-    return after_removal(self, uq, q, t);
+    const int t = arcus.splkrem_notol(copy_u(uq, d), copy_p(q, d), d.p, u, r);
+    return after_removal(self, d, uq, q, t);
 }
 
 // ---------------------------------------------------------------- tables

@@ -19,7 +19,7 @@ bool out_of_domain(const char* what, double x) {
 
 bool check_point(TrajObj* self, double x) {
     double a, b;
-    if (!need_data(self) || !domain(self, a, b)) return false;
+    if (!domain(self, a, b)) return false;
     if (x < a || x > b) return out_of_domain("x", x);
     return true;
 }
@@ -42,23 +42,26 @@ bool check_points(TrajObj* self, DArr xp) {
 }
 
 double peval(TrajObj* self, double x) {
-    if (!check_point(self, x)) return 0.0;
-    return arcus.splpev(x, knots_of(self), cpts_of(self), self->p);
+    Data t;
+    if (!t.take(self) || !check_point(self, x)) return 0.0;
+    return arcus.splpev(x, t.U, t.P, t.p);
 }
 
 void ceval(TrajObj* self, pv::ArrObj xp_obj) {
     pv::Buf buf;
-    if (!buf.acquire(xp_obj.o, 1, "ceval", "xp") || !need_data(self)) return;
+    Data t;
+    if (!buf.acquire(xp_obj.o, 1, "ceval", "xp") || !t.take(self)) return;
     const DArr xp = buf.arr();
     if (!check_points(self, xp)) return;
-    arcus.splcev(xp, knots_of(self), cpts_of(self), self->p);
+    arcus.splcev(xp, t.U, t.P, t.p);
 }
 
 double dpeval(TrajObj* self, double x, pv::OptInt<1> nu) {
-    if (!check_point(self, x) || !check_nu(nu.v)) return 0.0;
+    Data t;
+    if (!t.take(self) || !check_point(self, x) || !check_nu(nu.v)) return 0.0;
     // Derivatives above the degree are zero: the entry computes up to
     // min(nu, p), so a huge nu costs nothing.
-    const int d = nu.v < self->p ? nu.v : self->p;
+    const int d = nu.v < t.p ? nu.v : t.p;
     double small[16];
     Mem big;
     double* ck = small;
@@ -66,9 +69,9 @@ double dpeval(TrajObj* self, double x, pv::OptInt<1> nu) {
         if (!big.alloc(Py_ssize_t(d) + 1)) return 0.0;
         ck = big.get();
     }
-    arcus.dsplpev(x, knots_of(self), cpts_of(self), self->p, d, DArr{ck, Py_ssize_t(d) + 1});
+    arcus.dsplpev(x, t.U, t.P, t.p, d, DArr{ck, Py_ssize_t(d) + 1});
     if (PyErr_Occurred()) return 0.0;
-    return nu.v > self->p ? 0.0 : ck[nu.v];
+    return nu.v > t.p ? 0.0 : ck[nu.v];
 }
 
 // Below this many points the derivative is evaluated directly.
@@ -80,20 +83,20 @@ constexpr Py_ssize_t DERIVATIVE_SPLINE_MIN = 64;
 // the direct evaluation to rounding. False (no error set, xp untouched) when
 // the derivative spline cannot be formed (a knot repeated more often than
 // its degree allows).
-bool via_derivative_spline(TrajObj* self, DArr xp, int nu) {
-    const DArr U = knots_of(self), P = cpts_of(self);
+bool via_derivative_spline(const Data& t, DArr xp, int nu) {
+    const DArr U = t.U, P = t.P;
     Mem uk, pk, vals;
     if (!uk.alloc(U.len) || !pk.alloc(P.len) || !vals.alloc(xp.len)) {
         PyErr_Clear();
         return false;
     }
-    const int nk = arcus.dsplcpts2(U, P, self->p, nu, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
+    const int nk = arcus.dsplcpts2(U, P, t.p, nu, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
     if (PyErr_Occurred()) {
         PyErr_Clear();
         return false;
     }
     std::copy(xp.data, xp.data + xp.len, vals.get());
-    const int pd = self->p - nu;
+    const int pd = t.p - nu;
     arcus.splcev(DArr{vals.get(), xp.len}, DArr{uk.get(), Py_ssize_t(nk) + pd + 2},
                  DArr{pk.get(), Py_ssize_t(nk) + 1}, pd);
     if (PyErr_Occurred()) {
@@ -106,28 +109,30 @@ bool via_derivative_spline(TrajObj* self, DArr xp, int nu) {
 
 void dceval(TrajObj* self, pv::ArrObj xp_obj, pv::OptInt<1> nu) {
     pv::Buf buf;
-    if (!buf.acquire(xp_obj.o, 1, "dceval", "xp") || !need_data(self)) return;
+    Data t;
+    if (!buf.acquire(xp_obj.o, 1, "dceval", "xp") || !t.take(self)) return;
     const DArr xp = buf.arr();
     if (!check_points(self, xp) || !check_nu(nu.v)) return;
-    if (nu.v > 0 && nu.v <= self->p && xp.len >= DERIVATIVE_SPLINE_MIN &&
-        via_derivative_spline(self, xp, nu.v)) {
+    if (nu.v > 0 && nu.v <= t.p && xp.len >= DERIVATIVE_SPLINE_MIN &&
+        via_derivative_spline(t, xp, nu.v)) {
         return;
     }
     Mem ck;
     if (!ck.alloc(xp.len)) return;
-    arcus.dsplcev(xp, knots_of(self), cpts_of(self), self->p, nu.v, nu.v,
+    arcus.dsplcev(xp, t.U, t.P, t.p, nu.v, nu.v,
                   DArr2{ck.get(), 1, xp.len});
     if (PyErr_Occurred()) return;
     std::copy(ck.get(), ck.get() + xp.len, xp.data);
 }
 
 PyObject* get_xcpts(TrajObj* self) {
-    if (!need_data(self)) return nullptr;
-    npy_intp dims[1] = {static_cast<npy_intp>(self->n) + 1};
+    Data t;
+    if (!t.take(self)) return nullptr;
+    npy_intp dims[1] = {static_cast<npy_intp>(t.P.len)};
     pv::Ref c(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
     if (!c) return nullptr;
     double* data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(c.get())));
-    arcus.averagcpts(knots_of(self), self->p, DArr{data, dims[0]});
+    arcus.averagcpts(t.U, t.p, DArr{data, dims[0]});
     return PyErr_Occurred() ? nullptr : c.release();
 }
 

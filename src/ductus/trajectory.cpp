@@ -4,6 +4,7 @@
 #include "ductus/ductus.hpp"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +25,14 @@ void free_block(PyObject* cap) { PyMem_Free(PyCapsule_GetPointer(cap, STORE)); }
 
 PyObject* new_store(double* data, bool frees) {
     return PyCapsule_New(data, STORE, frees ? free_block : nullptr);
+}
+
+// The number of pins of a storage capsule, kept in its context.
+std::intptr_t pins(PyObject* store) {
+    return reinterpret_cast<std::intptr_t>(PyCapsule_GetContext(store));
+}
+void add_pins(PyObject* store, std::intptr_t k) {
+    PyCapsule_SetContext(store, reinterpret_cast<void*>(pins(store) + k));
 }
 
 void drop_arrays(TrajObj* t) {
@@ -92,9 +101,10 @@ PyGetSetDef traj_getset[] = {
 // ---------------------------------------------------------------- copying and pickling
 
 PyObject* traj_copy(TrajObj* self) {
+    Data d;
     Mem k, c;
-    if (!need_data(self) || !copy_arrays(self, k, c)) return nullptr;
-    return new_traj(k, c, self->p, self->n, self->order);
+    if (!d.take(self) || !copy_arrays(d, k, c)) return nullptr;
+    return new_traj(k, c, d.p, d.n, self->order);
 }
 PyObject* traj_dunder_copy(TrajObj* self) { return traj_vtab.copy(self); }
 PyObject* traj_deepcopy(TrajObj* self, pv::Obj) { return traj_vtab.copy(self); }
@@ -223,17 +233,21 @@ PyObject* traj_getattrib(PyObject* o) {
                          tstop.get());
 }
 
+// The arrays are taken after the object's own methods (_getAttrib) have run,
+// so that the element holds the arrays the trajectory has when written.
 void traj_add(PyObject* o, pv::Obj root, StrArg ID) {
     TrajObj* self = as_traj(o);
     if (!need_data(self)) return;
     pv::Ref attrib(element_attrib(o, ID.o));
     pv::Ref tag(attrib ? class_name(o) : nullptr);
-    pv::Ref el(tag ? sub_element(root.o, tag.get(), attrib.get()) : nullptr);
+    Data d;
+    if (!tag || !d.take(self)) return;
+    pv::Ref el(sub_element(root.o, tag.get(), attrib.get()));
     if (!el) return;
     for (int i = 0; i < 2; ++i) {
         pv::Ref name(PyUnicode_FromString(i == 0 ? "cpts" : "knots"));
         pv::Ref child(name ? pv::call_method(mods.etree, "SubElement", el.get(), name.get()) : nullptr);
-        if (!child || !set_text(child.get(), i == 0 ? cpts_of(self) : knots_of(self))) return;
+        if (!child || !set_text(child.get(), i == 0 ? d.P : d.U)) return;
     }
 }
 
@@ -253,8 +267,9 @@ void traj_update(PyObject* o, pv::Obj tree, pv::Obj node, StrArg ID) {
     pv::Ref cls(class_name(o));
     pv::Ref cpts(cls ? first_child(tree.o, cls.get(), ID.o, "/cpts") : nullptr);
     pv::Ref knots(cpts ? first_child(tree.o, cls.get(), ID.o, "/knots") : nullptr);
-    if (!knots || !set_text(cpts.get(), cpts_of(self))) return;
-    set_text(knots.get(), knots_of(self));
+    Data d;
+    if (!knots || !d.take(self) || !set_text(cpts.get(), d.P)) return;
+    set_text(knots.get(), d.U);
 }
 
 // int(node.get(name)) as a 32-bit int.
@@ -541,12 +556,51 @@ PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned ord
                      true, true);
 }
 
-bool copy_arrays(TrajObj* self, Mem& knots, Mem& cpts) {
-    const DArr U = knots_of(self), P = cpts_of(self);
-    if (!knots.alloc(U.len) || !cpts.alloc(P.len)) return false;
-    std::memcpy(knots.get(), U.data, sizeof(double) * U.len);
-    std::memcpy(cpts.get(), P.data, sizeof(double) * P.len);
+bool copy_arrays(const Data& d, Mem& knots, Mem& cpts) {
+    if (!knots.alloc(d.U.len) || !cpts.alloc(d.P.len)) return false;
+    std::memcpy(knots.get(), d.U.data, sizeof(double) * d.U.len);
+    std::memcpy(cpts.get(), d.P.data, sizeof(double) * d.P.len);
     return true;
+}
+
+bool Data::take(TrajObj* t) {
+    if (!need_data(t)) return false;
+    U = knots_of(t);
+    P = cpts_of(t);
+    p = t->p;
+    n = t->n;
+    ks_ = pv::Ref::borrow(t->kstore);
+    cs_ = pv::Ref::borrow(t->cstore);
+    return true;
+}
+
+void Data::pin() {
+    if (pinned_ || !ks_) return;
+    add_pins(ks_.get(), 1);
+    add_pins(cs_.get(), 1);
+    pinned_ = true;
+}
+
+Data::~Data() {
+    if (!pinned_) return;
+    add_pins(ks_.get(), -1);
+    add_pins(cs_.get(), -1);
+}
+
+double* writable(TrajObj* t, bool knots) {
+    if (!need_data(t)) return nullptr;
+    PyObject*& store = knots ? t->kstore : t->cstore;
+    double*& data = knots ? t->_knotvector : t->_cpts;
+    if (pins(store) == 0) return data;
+    const DArr a = knots ? knots_of(t) : cpts_of(t);
+    Mem m;
+    if (!m.alloc(a.len)) return nullptr;
+    std::memcpy(m.get(), a.data, sizeof(double) * a.len);
+    PyObject* fresh = new_store(m.get(), true);
+    if (!fresh) return nullptr;
+    data = m.release();
+    Py_SETREF(store, fresh);
+    return data;
 }
 
 bool Mem::alloc(long long count) {
