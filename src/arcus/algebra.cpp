@@ -64,6 +64,10 @@ PyObject* knotuniondim(DArr U1, DArr U2, int p) {
 }
 
 void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk, DArr PK) {
+    if (!pv::distinct("splcsum", {{"UK", UK}, {"PK", PK}},
+                      {{"U1", U1}, {"P1", P1}, {"U2", U2}, {"P2", P2}})) {
+        return;
+    }
     const char* f = "splcsum";
     if (!pv::need_len(f, "U1", U1.len, 1) || !pv::need_len(f, "U2", U2.len, 1)) return;
     if (!same_extremes(U1, U2)) return;
@@ -176,6 +180,10 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
 }
 
 void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
+    if (!pv::distinct("splcjoin", {{"UK", UK}, {"PK", PK}},
+                      {{"Ul", Ul}, {"Pl", Pl}, {"Ur", Ur}, {"Pr", Pr}})) {
+        return;
+    }
     const char* f = "splcjoin";
     if (!pv::assertions_off()) {
         if (!(Ul.len - 1 == p + Pl.len) || !(Ur.len == p + Pr.len + 1) ||
@@ -201,6 +209,7 @@ void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
 }
 
 PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
+    if (!pv::distinct("splcsli", {{"UK", UK}, {"PK", PK}}, {{"U", U}, {"P", P}})) return nullptr;
     const char* f = "splcsli";
     const bool asserts = !pv::assertions_off();
     if (asserts && !(U.len - 1 == p + P.len)) {

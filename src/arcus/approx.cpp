@@ -237,6 +237,7 @@ bool fit_free(int p, int n, DArr xp, DArr fp, DArr U, DArr P, int first, const F
 }  // namespace
 
 void gcsplapp(DArr xp, DArr fp, int p, DArr U, DArr P) {
+    if (!pv::distinct("gcsplapp", {{"P", P}}, {{"xp", xp}, {"fp", fp}, {"U", U}})) return;
     static const char F[] = "gcsplapp";
     const Py_ssize_t n = P.len - 1, mm = xp.len - 1;
     if (!lsq_asserts(xp, fp, p, n, mm) || !lsq_sound(F, xp, fp, p, U, P, 1)) return;
@@ -248,6 +249,7 @@ void gcsplapp(DArr xp, DArr fp, int p, DArr U, DArr P) {
 }
 
 void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
+    if (!pv::distinct("gdsplapp", {{"P", P}}, {{"xp", xp}, {"fp", fp}, {"U", U}})) return;
     static const char F[] = "gdsplapp";
     const Py_ssize_t n = P.len - 1, mm = xp.len - 1;
     if (!lsq_asserts(xp, fp, p, n, mm) || !assert_check(n >= 3, "n must be greater than or equal to 3") ||

@@ -38,6 +38,7 @@ double bfunpev(double u, int span, DArr U, int p) {
 }
 
 void bfuncev(DArr C, int span, DArr U, int p) {
+    if (!pv::distinct("bfuncev", {{"C", C}}, {{"U", U}})) return;
     if (!one_basis_args("bfuncev", span, U, p)) return;
     Work<double> N(Py_ssize_t(p) + 1);
     if (!N.ok()) return;
@@ -49,6 +50,7 @@ void bfuncev(DArr C, int span, DArr U, int p) {
 }
 
 void bfunspev(double u, int span, DArr U, int p, DArr N) {
+    if (!pv::distinct("bfunspev", {{"N", N}}, {{"U", U}})) return;
     if (!span_basis_args("bfunspev", span, U, p)) return;
     if (!pv::need_len("bfunspev", "N", N.len, Py_ssize_t(p) + 1)) return;
     Work<double> work(2 * (Py_ssize_t(p) + 1));
@@ -57,6 +59,7 @@ void bfunspev(double u, int span, DArr U, int p, DArr N) {
 }
 
 void dbfunspev(double u, int span, DArr U, int p, int k, DArr2 nders) {
+    if (!pv::distinct("dbfunspev", {{"nders", nders}}, {{"U", U}})) return;
     if (!span_basis_args("dbfunspev", span, U, p) || !need_nonneg("dbfunspev", "k", k)) return;
     const Py_ssize_t w = Py_ssize_t(p) + 1;
     if (nders.cols != w || nders.rows < Py_ssize_t(k) + 1) {
@@ -84,6 +87,7 @@ double splpev(double u, DArr U, DArr P, int p) {
 }
 
 void splcev(DArr C, DArr U, DArr P, int p) {
+    if (!pv::distinct("splcev", {{"C", C}}, {{"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("splcev", "U", U, n, p)) return;
     int info;
@@ -92,6 +96,7 @@ void splcev(DArr C, DArr U, DArr P, int p) {
 }
 
 void dsplpev(double u, DArr U, DArr P, int p, int d, DArr CK) {
+    if (!pv::distinct("dsplpev", {{"CK", CK}}, {{"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("dsplpev", "U", U, n, p)) return;
     if (d >= 0 && !pv::need_len("dsplpev", "CK", CK.len, Py_ssize_t(d) + 1)) return;
@@ -101,6 +106,7 @@ void dsplpev(double u, DArr U, DArr P, int p, int d, DArr CK) {
 }
 
 void dsplcev(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK) {
+    if (!pv::distinct("dsplcev", {{"CK", CK}}, {{"C", C}, {"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("dsplcev", "U", U, n, p)) return;
     // The rows are the kernel's check (-9); the row length must be len(C).

@@ -5,6 +5,7 @@
 namespace arcus {
 
 void degelevc(DArr U, DArr P, int p, int t, DArr Uh, DArr Q) {
+    if (!pv::distinct("degelevc", {{"Uh", Uh}, {"Q", Q}}, {{"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("degelevc", "U", U, n, p)) return;
     int info = cardo::DegreeElevateCheck(n, p, U.data, t);

@@ -5,6 +5,7 @@
 namespace arcus {
 
 void dsplcpts(DArr U, DArr P, int p, int d, int r1, int r2, DArr2 PK) {
+    if (!pv::distinct("dsplcpts", {{"PK", PK}}, {{"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("dsplcpts", "U", U, n, p)) return;
     if (!check_info(cardo::CurveDerivCptsAlg1Check(n, p, U.data, d, r1, r2))) return;
@@ -22,6 +23,7 @@ void dsplcpts(DArr U, DArr P, int p, int d, int r1, int r2, DArr2 PK) {
 }
 
 int dsplcpts2(DArr U, DArr P, int p, int d, DArr UK, DArr PK) {
+    if (!pv::distinct("dsplcpts2", {{"UK", UK}, {"PK", PK}}, {{"U", U}, {"P", P}})) return 0;
     const int n = hi(P);
     if (!knots_cover("dsplcpts2", "U", U, n, p)) return -1;
     if (!check_info(cardo::CurveDerivCptsAlg2Check(n, p, U.data, d))) return -1;
@@ -37,6 +39,7 @@ int dsplcpts2(DArr U, DArr P, int p, int d, DArr UK, DArr PK) {
 }
 
 void asplcpts(DArr U, DArr P, int p, int d, DArr UK, DArr PK) {
+    if (!pv::distinct("asplcpts", {{"UK", UK}, {"PK", PK}}, {{"U", U}, {"P", P}})) return;
     const int n = hi(P);
     if (!knots_cover("asplcpts", "U", U, n, p)) return;
     int nk = hi(PK);

@@ -5,6 +5,7 @@
 namespace arcus {
 
 void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q) {
+    if (!pv::distinct("splkins", {{"UQ", UQ}, {"Q", Q}}, {{"UP", UP}, {"P", P}})) return;
     const int np = hi(P);
     if (!knots_cover("splkins", "UP", UP, np, p)) return;
     // The checks of CurveKnotIns in its order, with the knot vector scanned
@@ -26,6 +27,10 @@ void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q) {
 }
 
 void splkref(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q) {
+    if (!pv::distinct("splkref", {{"Ubar", Ubar}, {"Q", Q}},
+                      {{"U", U}, {"P", P}, {"X", X}})) {
+        return;
+    }
     const int n = hi(P);
     const int r = hi(X);
     if (!knots_cover("splkref", "U", U, n, p)) return;

@@ -178,6 +178,7 @@ bool band_result(const char* fname, const Band& b, int info) {
 }  // namespace
 
 void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
+    if (!pv::distinct("gcsplint", {{"P", P}}, {{"xp", xp}, {"fp", fp}, {"U", U}})) return;
     static const char F[] = "gcsplint";
     if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
         !assert_check(P.len == xp.len, "P dimension must be: len(xp)") ||
@@ -215,6 +216,7 @@ void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
 }
 
 void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
+    if (!pv::distinct("gdsplint", {{"P", P}}, {{"xp", xp}, {"fp", fp}, {"U", U}})) return;
     static const char F[] = "gdsplint";
     if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
         !assert_check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2") ||
@@ -262,6 +264,10 @@ void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
 }
 
 void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
+    if (!pv::distinct("gadsplint", {{"P", P}},
+                      {{"xp", xp}, {"fp", fp}, {"Ds", Ds}, {"De", De}, {"U", U}})) {
+        return;
+    }
     static const char F[] = "gadsplint";
     const Py_ssize_t k = Ds.len, l = De.len, n = xp.len - 1, nP = n + k + l;
     if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
@@ -330,6 +336,7 @@ void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
 }
 
 void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
+    if (!pv::distinct("cdsplint", {{"U", U}, {"P", P}}, {{"xp", xp}, {"fp", fp}})) return;
     static const char F[] = "cdsplint";
     if (!assert_check(fp.len == xp.len, "xp and fp must have same dimension") ||
         !assert_check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2")) {

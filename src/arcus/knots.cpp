@@ -20,24 +20,28 @@ static bool placement_args(const char* fname, DArr xp, int p, DArr U, Py_ssize_t
 }
 
 void eqspaced(DArr xp, int p, DArr U) {
+    if (!pv::distinct("eqspaced", {{"U", U}}, {{"xp", xp}})) return;
     const int n = hi(xp);
     if (!placement_args("eqspaced", xp, p, U, Py_ssize_t(n) + p + 2)) return;
     cardo::EquallySpaced(n, xp.data, p, U.data);
 }
 
 void averaging(DArr xp, int p, DArr U) {
+    if (!pv::distinct("averaging", {{"U", U}}, {{"xp", xp}})) return;
     const int n = hi(xp);
     if (!placement_args("averaging", xp, p, U, Py_ssize_t(n) + p + 2)) return;
     cardo::AveragingAlg1(n, xp.data, p, U.data);
 }
 
 void averaging2(DArr xp, int p, DArr U) {
+    if (!pv::distinct("averaging2", {{"U", U}}, {{"xp", xp}})) return;
     const int n = hi(xp);
     if (!placement_args("averaging2", xp, p, U, Py_ssize_t(n) + p + 4)) return;
     cardo::AveragingAlg2(n, xp.data, p, U.data);
 }
 
 void averaging3(DArr xp, int p, int k, int l, DArr U) {
+    if (!pv::distinct("averaging3", {{"U", U}}, {{"xp", xp}})) return;
     const int n = hi(xp);
     if (!need_nonneg("averaging3", "k", k) || !need_nonneg("averaging3", "l", l)) return;
     if (!placement_args("averaging3", xp, p, U, Py_ssize_t(n) + k + l + p + 2)) return;
@@ -45,6 +49,7 @@ void averaging3(DArr xp, int p, int k, int l, DArr U) {
 }
 
 void kevalappr(DArr xp, int p, DArr U) {
+    if (!pv::distinct("kevalappr", {{"U", U}}, {{"xp", xp}})) return;
     const int m = hi(xp);
     if (!placement_args("kevalappr", xp, p, U, Py_ssize_t(p) + 1)) return;
     const int n = static_cast<int>(U.len) - p - 2;
@@ -61,6 +66,7 @@ void kevalappr(DArr xp, int p, DArr U) {
 }
 
 void averagcpts(DArr U, int p, DArr C) {
+    if (!pv::distinct("averagcpts", {{"C", C}}, {{"U", U}})) return;
     const int n = hi(C);
     if (!knots_cover("averagcpts", "U", U, n, p)) return;
     int info;
@@ -88,6 +94,7 @@ IPair findspanmult(int p, double u, DArr U) {
 }
 
 void knotsdegelev(DArr U, int p, DArr Uh) {
+    if (!pv::distinct("knotsdegelev", {{"Uh", Uh}}, {{"U", U}})) return;
     if (!need_nonneg("knotsdegelev", "p", p) || !pv::need_len("knotsdegelev", "U", U.len, 1) ||
         !pv::need_len("knotsdegelev", "Uh", Uh.len, Py_ssize_t(p) + 2)) {
         return;

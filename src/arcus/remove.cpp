@@ -17,6 +17,7 @@ static bool knot_run(const char* fname, DArr U, int n, int p, double u, int& r, 
 }
 
 int splkrem(DArr U, DArr P, int p, double u, int num, const OptTol* opt) {
+    if (!pv::distinct("splkrem", {{"U", U}, {"P", P}}, {})) return 0;
     const int n = hi(P);
     int r, s;
     if (!knot_run("splkrem", U, n, p, u, r, s)) return 0;
@@ -27,6 +28,7 @@ int splkrem(DArr U, DArr P, int p, double u, int num, const OptTol* opt) {
 }
 
 int splkrem_notol(DArr U, DArr P, int p, double u, int num) {
+    if (!pv::distinct("splkrem_notol", {{"U", U}, {"P", P}}, {})) return 0;
     const int n = hi(P);
     int r, s;
     if (!knot_run("splkrem_notol", U, n, p, u, r, s)) return 0;
@@ -37,6 +39,7 @@ int splkrem_notol(DArr U, DArr P, int p, double u, int num) {
 }
 
 int splksrem(DArr U, DArr P, int p, const OptTol* opt) {
+    if (!pv::distinct("splksrem", {{"U", U}, {"P", P}}, {})) return 0;
     const int n = hi(P);
     if (!knots_cover("splksrem", "U", U, n, p)) return 0;
     int nrem = 0, info;

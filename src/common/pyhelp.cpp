@@ -54,6 +54,34 @@ bool assertions_off() {
     return level > 0;
 }
 
+namespace {
+bool overlap(const Named& a, const Named& b) {
+    if (a.len <= 0 || b.len <= 0 || !a.data || !b.data) return false;
+    const auto a0 = reinterpret_cast<std::uintptr_t>(a.data);
+    const auto b0 = reinterpret_cast<std::uintptr_t>(b.data);
+    return a0 < b0 + sizeof(double) * static_cast<std::size_t>(b.len) &&
+           b0 < a0 + sizeof(double) * static_cast<std::size_t>(a.len);
+}
+bool refuse_overlap(const char* fname, const Named& out, const Named& other) {
+    return fail(PyExc_ValueError,
+                "%s(): '%s' shares memory with '%s'; an array the function writes must not "
+                "overlap another array argument",
+                fname, out.name, other.name);
+}
+}  // namespace
+
+bool distinct(const char* fname, std::initializer_list<Named> outs, std::initializer_list<Named> ins) {
+    for (auto o = outs.begin(); o != outs.end(); ++o) {
+        for (const Named& i : ins) {
+            if (overlap(*o, i)) return refuse_overlap(fname, *o, i);
+        }
+        for (auto q = o + 1; q != outs.end(); ++q) {
+            if (overlap(*o, *q)) return refuse_overlap(fname, *o, *q);
+        }
+    }
+    return true;
+}
+
 bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need) {
     if (have >= need) return true;
     return fail(PyExc_ValueError, "%s(): array '%s' needs at least %zd elements, got %zd", fname,

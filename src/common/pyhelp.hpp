@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <initializer_list>
+
 #include <cstddef>
 #include <string>
 #include <tuple>
@@ -98,6 +100,19 @@ bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_
 // The same for the rows and columns of a 2-D array.
 bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
                 Py_ssize_t cols);
+
+// An array argument by name, for the overlap check.
+struct Named {
+    const char* name;
+    const double* data;
+    Py_ssize_t len;
+    Named(const char* n, const DArr& a) : name(n), data(a.data), len(a.len) {}
+    Named(const char* n, const DArr2& a) : name(n), data(a.data), len(a.rows * a.cols) {}
+};
+// Rejects (ValueError) an array that a function writes (`outs`) sharing
+// memory with an array it reads (`ins`) or with another array it writes:
+// the results would overwrite values still to be read.
+bool distinct(const char* fname, std::initializer_list<Named> outs, std::initializer_list<Named> ins);
 
 // ---------------------------------------------------------------- argument conversion
 
