@@ -239,3 +239,65 @@ def test_hostile_documents(tmp_path, body):
         Point1d(1, 1, 0).savexml(str(f), "new")
     except ALLOWED:
         assert f.read_text() == body  # a refused save leaves the file as it was
+
+
+class Reentrant(Trajectory1d):
+    """Properties and redefinitions that give the object other arrays, or
+    none, in the middle of a method, as the schedule says."""
+
+    schedule = ()
+
+    def _act(self):
+        if not self.schedule:
+            return
+        what, self.schedule = self.schedule[0], self.schedule[1:]
+        if what == "drop":
+            try:
+                self._dset_data(None, None, 2, 5, 0, True)
+            except TypeError:
+                pass
+        elif what == "grow":
+            self._dset_data(np.r_[[0.0] * 3, np.linspace(0.1, 0.9, 9), [1.0] * 3].tobytes(),
+                            np.arange(12.0).tobytes(), 2, 11, 0, True)
+        elif what == "shrink":
+            self._dset_data(np.r_[0.0, 1.0].tobytes(), np.r_[4.0].tobytes(), 0, 0, 0, True)
+
+    @property
+    def start(self):
+        self._act()
+        return Trajectory1d.start.__get__(self)
+
+    @property
+    def stop(self):
+        self._act()
+        return Trajectory1d.stop.__get__(self)
+
+    def _getAttrib(self):
+        self._act()
+        return Trajectory1d._getAttrib(self)
+
+    def copy(self):
+        self._act()
+        return Trajectory1d.copy(self)
+
+    def antiderivative(self, nu=1):
+        self._act()
+        return Trajectory1d.antiderivative(self, nu)
+
+
+@SETTINGS
+@given(name=st.sampled_from(TRAJ_METHODS), args=st.lists(values(), max_size=3),
+       schedule=st.lists(st.sampled_from(["drop", "grow", "shrink", "none"]), max_size=4),
+       alias=st.sampled_from([None, "cpts", "knots", "inner"]))
+def test_reentrant_subclasses_and_aliased_arrays(name, args, schedule, alias):
+    r = Reentrant()
+    r._dset_data(np.r_[[0.0] * 4, 0.3, 0.6, [1.0] * 4].tobytes(),
+                 np.r_[0.0, 0.1, 0.3, 0.5, 0.8, 1.0].tobytes(), 3, 5, 0, True)
+    if alias:
+        k, c = r.get_knotvector_asarray(), r.get_cpts_asarray()
+        args = [{"cpts": c, "knots": k, "inner": k[4:-4]}[alias]] + list(args)
+    r.schedule = tuple(schedule)
+    call(r, name, args, {})
+    r.schedule = ()
+    if r.get_knotvector_asarray() is not None:
+        still_usable(r)

@@ -122,3 +122,45 @@ def test_same_results_from_many_threads(case):
     assert len(results) == 60
     for r in results:
         assert r.tobytes() == expected.tobytes()
+
+
+@pytest.mark.parametrize("change", ["replace", "in place"])
+def test_sum_while_another_thread_changes_an_operand(change):
+    """t + u while u is given new arrays or changed in place: the sum is that
+    with one state of u, never a mixture, and no freed memory is read."""
+    from pyvelt.ductus import Trajectory1d
+    from scipy.interpolate import BSpline
+
+    n = 20000
+    U1 = np.r_[[0.0] * 4, np.linspace(0, 1, n)[1:-1], [1.0] * 4]
+    U2 = np.r_[[0.0] * 4, np.linspace(0, 1, n + 7)[1:-1], [1.0] * 4]
+    P1 = np.cos(np.arange(len(U1) - 4.0))
+    states = [np.sin(np.arange(len(U2) - 4.0)), np.arange(len(U2) - 4.0)]
+    t, u = Trajectory1d(), Trajectory1d()
+    t._dset_data(U1.tobytes(), P1.tobytes(), P, len(P1) - 1, 0, True)
+    u._dset_data(U2.tobytes(), states[0].tobytes(), P, len(states[0]) - 1, 0, True)
+    if change == "in place":
+        states = [states[0], -states[0]]
+    x = np.linspace(0, 1, 101)
+    expected = [BSpline(U1, P1, P)(x) + BSpline(U2, s, P)(x) for s in states]
+    stop = threading.Event()
+
+    def changer():
+        k = 0
+        while not stop.is_set():
+            k += 1
+            if change == "replace":
+                s = states[k % 2]
+                u._dset_data(U2.tobytes(), s.tobytes(), P, len(s) - 1, 0, True)
+            else:
+                u.__imul__(-1.0)
+
+    th = threading.Thread(target=changer)
+    th.start()
+    try:
+        sums = [(t + u)(x) for _ in range(40)]
+    finally:
+        stop.set()
+        th.join()
+    for s in sums:
+        assert any(np.allclose(s, e, rtol=0, atol=1e-9) for e in expected)
