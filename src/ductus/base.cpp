@@ -644,7 +644,11 @@ const char savexml_doc[] =
     "Notes\n-----\n"
     "CorruptedFileError when the existing document has another root element or\n"
     "several elements with this ID. The document is written to a new file that\n"
-    "replaces the old one only when complete: a failure leaves the old file as it was.\n\n"
+    "replaces the old one only when complete: a failure leaves the old file as it was.\n"
+    "A symbolic link is resolved and its target updated. OSError, naming the\n"
+    "document, for one that is not a regular file, has other hard links, or is\n"
+    "read-only (no write bit in its mode, or not writable by this user); such a\n"
+    "document is left as it was.\n\n"
     "References\n----------\nlxml.etree, https://lxml.de\n";
 const char loadxml_doc[] =
     "loadxml(fname, ID)\n--\n\n"
