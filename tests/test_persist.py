@@ -262,3 +262,139 @@ def test_concurrent_saves_lose_nothing(tmp_path):
     ids = {e.get("ID") for e in etree.parse(name + ".pyvelt").getroot()}
     assert ids == {"big"} | {f"{tag}{i}" for tag in "ab" for i in range(25)}
     assert os.listdir(tmp_path) == ["shared.pyvelt"]
+
+
+def test_huge_trajectory_beside_a_point(tmp_path):
+    """600,000 control points write text nodes beyond libxml2's default 10 MB."""
+    f = str(tmp_path / "d")
+    P = np.random.default_rng(5).normal(size=600_000)
+    big = traj(np.r_[0.0, np.linspace(0, 1, len(P)), 1.0], P, 1)
+    big.savexml(f, "big")
+    Point1d(1, 2, 0).savexml(f, "p")
+    assert Point1d.loadxml(f, "p") == Point1d(1, 2, 0)
+    assert Trajectory1d.loadxml(f, "big").get_cpts_asarray().tobytes() == P.tobytes()
+
+
+def test_huge_mode_still_refuses_an_entity_bomb(tmp_path):
+    levels = "".join(f'<!ENTITY e{i} "&e{i - 1};&e{i - 1};&e{i - 1};&e{i - 1};">' for i in range(1, 30))
+    name = tmp_path / "d.pyvelt"
+    name.write_text(f'<!DOCTYPE PyVELTObjectList [<!ENTITY e0 "1">{levels}]>\n'
+                    '<PyVELTObjectList><Point1d ID="a" t="1" val="2" order="0">&e29;</Point1d>'
+                    "</PyVELTObjectList>")
+    before = name.read_bytes()
+    with pytest.raises(etree.XMLSyntaxError, match="amplification"):
+        Point1d.loadxml(str(name), "a")
+    with pytest.raises(etree.XMLSyntaxError, match="amplification"):
+        Point1d(3, 3, 0).savexml(str(name), "b")
+    assert name.read_bytes() == before
+
+
+def test_save_through_a_symlink_updates_its_target(tmp_path):
+    (tmp_path / "real").mkdir()
+    Point1d(1, 1, 0).savexml(str(tmp_path / "real" / "d"), "a")
+    os.symlink("real/d.pyvelt", tmp_path / "link.pyvelt")
+    os.symlink("real/new.pyvelt", tmp_path / "dangling.pyvelt")
+    Point1d(2, 2, 0).savexml(str(tmp_path / "link"), "b")
+    Point1d(3, 3, 0).savexml(str(tmp_path / "dangling"), "c")
+    assert os.path.islink(tmp_path / "link.pyvelt") and os.path.islink(tmp_path / "dangling.pyvelt")
+    assert Point1d.loadxml(str(tmp_path / "real" / "d"), "a").t == 1
+    assert Point1d.loadxml(str(tmp_path / "real" / "d"), "b").t == 2
+    assert Point1d.loadxml(str(tmp_path / "real" / "new"), "c").t == 3
+    assert sorted(os.listdir(tmp_path / "real")) == ["d.pyvelt", "new.pyvelt"]
+
+
+def _kind(path):
+    st = os.lstat(path)
+    return st.st_mode, st.st_ino, open(path, "rb").read() if os.path.isfile(path) else None
+
+
+@pytest.mark.parametrize("make, why", [
+    (lambda d: os.link(d, d + ".also"), r"it has 2 hard links, which a save would split \(the other names would keep the old content\)"),
+    (lambda d: os.chmod(d, 0o444), r"it is read-only \(no write permission in its mode\)"),
+    (lambda d: (os.unlink(d), os.mkfifo(d)), "it is a FIFO, not a regular file"),
+    (lambda d: (os.unlink(d), os.symlink(os.devnull, d)), "it is a device, not a regular file"),
+    (lambda d: (os.unlink(d), os.mkdir(d)), "it is a folder"),
+])
+def test_documents_that_are_refused_and_left_alone(tmp_path, make, why):
+    d = str(tmp_path / "d.pyvelt")
+    Point1d(1, 1, 0).savexml(d, "a")
+    make(d)
+    names, before, dev = sorted(os.listdir(tmp_path)), _kind(d), _kind(os.devnull)
+    with pytest.raises(OSError, match=r"^(\[Errno \d+\] )?cannot save the document '.*d\.pyvelt'"
+                       r"( \(a link to '/dev/null'\))?: " + why + "$"):
+        Point1d(2, 2, 0).savexml(d, "b")
+    assert sorted(os.listdir(tmp_path)) == names  # nothing replaced, nothing left behind
+    assert _kind(d) == before and _kind(os.devnull) == dev
+
+
+def test_planted_lock_symlink_is_not_followed(tmp_path):
+    d = str(tmp_path / "d.pyvelt")
+    Point1d(1, 1, 0).savexml(d, "a")
+    os.symlink(tmp_path / "victim", tmp_path / ".d.pyvelt.lock")
+    with pytest.raises(OSError, match="its lock file is a symbolic link") as err:
+        Point1d(2, 2, 0).savexml(d, "b")
+    assert ".lock" not in str(err.value) and not os.path.lexists(tmp_path / "victim")
+    assert len(etree.parse(d).getroot()) == 1
+
+
+def test_a_missing_folder_is_named_not_the_lock(tmp_path):
+    with pytest.raises(FileNotFoundError) as err:
+        Point1d(1, 1, 0).savexml(str(tmp_path / "no" / "d"), "a")
+    assert str(err.value) == (f"[Errno 2] cannot save the document '{tmp_path}/no/d.pyvelt': "
+                              f"its folder '{tmp_path}/no' does not exist")
+
+
+@pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() != 0,
+                    reason="acts as another user, which needs root")
+def test_another_users_document_and_folder():
+    """A user who may not write the document, or its folder, is refused even
+    where the folder would let them replace the document."""
+    import subprocess
+    import sys
+    import tempfile
+
+    code = ("import os, sys\nfrom pyvelt.ductus import Point1d\nos.setgid(65534)\nos.setuid(65534)\n"
+            "for f in sys.argv[1:]:\n"
+            "    try:\n        Point1d(2, 2, 0).savexml(f, 'b')\n        print('saved')\n"
+            "    except PermissionError as e:\n        print(e)\n")
+    with tempfile.TemporaryDirectory() as top:
+        os.chmod(top, 0o755)
+        shared, closed = os.path.join(top, "shared"), os.path.join(top, "closed")
+        os.mkdir(shared)
+        os.chmod(shared, 0o777)  # anyone may create and replace files here
+        os.mkdir(closed)
+        doc = os.path.join(shared, "d.pyvelt")
+        Point1d(1, 1, 0).savexml(doc, "a")  # root's, 0644
+        before = open(doc, "rb").read()
+        out = subprocess.run([sys.executable, "-c", code, doc, os.path.join(closed, "d")],
+                             capture_output=True, text=True, timeout=60,
+                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+        assert out.stdout.splitlines() == [
+            f"[Errno 13] cannot save the document '{doc}': this user may not write it",
+            f"[Errno 13] cannot save the document '{closed}/d.pyvelt': "
+            f"its folder '{closed}' is not writable (Permission denied)"], out.stderr
+        assert open(doc, "rb").read() == before and os.listdir(shared) == ["d.pyvelt"]
+        assert os.listdir(closed) == []
+
+
+def test_next_save_removes_what_a_killed_save_left(tmp_path):
+    import signal
+    import subprocess
+    import sys
+
+    d = str(tmp_path / "d.pyvelt")
+    Point1d(1, 1, 0).savexml(d, "a")
+    others = [".d.pyvelt.1.2.tmp.keep", ".d.pyvelt.x.3.tmp", ".other.pyvelt.1.2.tmp", ".d.pyvelt.1.2.3.tmp"]
+    for name in others:
+        (tmp_path / name).write_text("not ours")
+    code = ("import os, signal, sys\nfrom pyvelt.ductus import Point1d\n"
+            "os.fsync = lambda fd: os.kill(os.getpid(), signal.SIGKILL)\n"
+            "Point1d(2, 2, 0).savexml(sys.argv[1], 'b')\n")
+    r = subprocess.run([sys.executable, "-c", code, d], timeout=60,
+                       env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+    assert r.returncode == -signal.SIGKILL
+    left = set(os.listdir(tmp_path)) - set(others) - {"d.pyvelt", ".d.pyvelt.lock"}
+    assert len(left) == 1 and (tmp_path / left.pop()).stat().st_size > 0  # the full temporary
+    Point1d(3, 3, 0).savexml(d, "c")
+    assert sorted(os.listdir(tmp_path)) == sorted(others + ["d.pyvelt"])
+    assert [e.get("ID") for e in etree.parse(d).getroot()] == ["a", "c"]

@@ -123,6 +123,10 @@ def test_value_constraints():
     (lambda t: t.setValueAm((0.0, 1.0, 1)), ZeroDivisionError, "^float division by zero$"),
     (lambda t: t.setValueTr((2.5, 1.0, 1)), ValueError, r"^'x' out of domain: 2\.5$"),
     (lambda t: t.setValueAm((-1.0, 1.0, 0)), ValueError, r"^'x' out of domain: -1\.0$"),
+    # A NaN time is in no domain (it used to make every control point NaN).
+    (lambda t: t.setValueTr(Pt(np.nan, 2.0, 1)), ValueError, r"^'x' out of domain: nan$"),
+    (lambda t: t.setValueAm((np.nan, 2.0, 1)), ValueError, r"^'x' out of domain: nan$"),
+    (lambda t: t.setValueAm((np.nan, 2.0, 0)), ValueError, r"^'x' out of domain: nan$"),
     (lambda t: t.setValueTr([0.5, 2.0, 1]), TypeError, None),
     (lambda t: t.setValueAm(collections.namedtuple("P", "t val order")(0.5, 2.0, 1)), TypeError, None),
     (lambda t: t.setValueTr(None), TypeError, None),

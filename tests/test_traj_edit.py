@@ -137,3 +137,34 @@ def test_knot_removal():
 def test_shift_by_a_value_that_is_not_finite(method, x):
     fails_unchanged(lambda t: getattr(t, method)(x), ValueError, "'x' must be a finite number",
                     sample())
+
+
+# Transforms whose knots would overflow, or merge within the knot tolerance
+# (where basis functions become NaN or the spans run together), are refused
+# and change nothing.
+@pytest.mark.parametrize("steps, exc", [
+    ([("adapt", -1e308, 1e308)], OverflowError),
+    ([("hscale", 1e300), ("hscale", 1e300)], OverflowError),
+    ([("hscale", 5e299), ("ashift", 1e308), ("hscale", 10)], OverflowError),
+    ([("hscale", 5e299), ("rshift", 1e308), ("rshift", 1e308)], OverflowError),
+    ([("rshift", 1.7e308)], ValueError),  # 1.7e308 + 2 == 1.7e308
+    ([("ashift", 1e12)], ValueError),
+    ([("hscale", 1e-320)], ValueError),
+    ([("hscale", 1e-300)], ValueError),
+    ([("adapt", 5.0, 5.0 + 1e-13)], ValueError),
+])
+def test_transforms_that_would_spoil_the_knots(steps, exc):
+    t = sample()
+    *before, (name, *args) = steps
+    for step, *a in before:
+        getattr(t, step)(*a)
+    fails_unchanged(lambda t: getattr(t, name)(*args), exc, "knots", t)
+
+
+def test_small_and_far_domains_that_stay_sound():
+    s, x = spline(sample()), np.linspace(0, 2, 41)
+    for step, image in [(lambda t: t.hscale(1e-10), lambda u: u * 1e-10),
+                        (lambda t: t.ashift(1e6), lambda u: u + 1e6)]:
+        t = sample()
+        step(t)
+        np.testing.assert_allclose(t(image(x)), s(x), rtol=1e-7, atol=1e-7)

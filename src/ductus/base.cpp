@@ -2,8 +2,11 @@
 // the XML helpers shared by the classes.
 #include "ductus/ductus.hpp"
 
+#include <cerrno>
+#include <cstdarg>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ductus {
@@ -58,12 +61,18 @@ PyObject* file_name(PyObject* fname) {
     return ext ? PyNumber_Add(fname, ext.get()) : nullptr;
 }
 
-// A parser that neither resolves entities nor reaches the network.
+// A parser that neither resolves entities nor reaches the network. Huge
+// documents are allowed: a trajectory of more than about 500,000 control
+// points has a text node beyond the 10 MB that libxml2 accepts by default,
+// and without this a document that held one could no longer be read or
+// saved into. Entities stay unresolved, so the lifted limits cannot be
+// turned into an expansion attack.
 PyObject* safe_parser(bool remove_blank_text) {
     return attr_call_kw(mods.etree, "XMLParser", {},
                         {{"remove_blank_text", remove_blank_text ? Py_True : Py_False},
                          {"resolve_entities", Py_False},
-                         {"no_network", Py_True}});
+                         {"no_network", Py_True},
+                         {"huge_tree", Py_True}});
 }
 
 PyObject* parse(PyObject* fname, bool remove_blank_text) {
@@ -96,23 +105,210 @@ bool split_path(PyObject* path, pv::Ref& ospath, pv::Ref& dir, pv::Ref& base) {
     return static_cast<bool>(base);
 }
 
-// Writes `data` (bytes) to `path` without ever leaving a partial file there:
-// the bytes go to a new file in the same folder, which replaces `path` only
-// once it is complete and flushed to disk.
-bool write_replace(PyObject* path, PyObject* data) {
+// The document of a save: the name the user gave (after the file name rule)
+// and the file it stands for, symbolic links resolved, so that a save through
+// a link updates the link's target and the link stays a link. The hidden files
+// of the save go beside that file.
+struct DocPath {
+    pv::Ref name;    // as given
+    pv::Ref path;    // os.path.realpath(name)
+    pv::Ref folder;  // the folder of path
+    pv::Ref base;    // the file name of path
+
+    bool init(PyObject* fname) {
+        name = pv::Ref::borrow(fname);
+        pv::Ref ospath(pv::getattr(mods.os, "path"));
+        path.reset(ospath ? pv::call_method(ospath.get(), "realpath", fname) : nullptr);
+        pv::Ref unused;
+        return path && split_path(path.get(), unused, folder, base);
+    }
+    // 'name', or 'name' (a link to 'path'), for messages.
+    PyObject* label() const {
+        pv::Ref ospath(pv::getattr(mods.os, "path"));
+        pv::Ref absp(ospath ? pv::call_method(ospath.get(), "abspath", name.get()) : nullptr);
+        int same = absp ? PyObject_RichCompareBool(absp.get(), path.get(), Py_EQ) : -1;
+        if (same < 0) return nullptr;
+        return same ? PyUnicode_FromFormat("%R", name.get())
+                    : PyUnicode_FromFormat("%R (a link to %R)", name.get(), path.get());
+    }
+};
+
+// Raises OSError, of the subclass of `err` (none for 0), with the text
+// "cannot save the document <label>: <why>".
+bool refuse(const DocPath& d, int err, const char* why_fmt, ...) {
+    va_list va;
+    va_start(va, why_fmt);
+    pv::Ref why(PyUnicode_FromFormatV(why_fmt, va));
+    va_end(va);
+    pv::Ref label(why ? d.label() : nullptr);
+    pv::Ref text(label ? PyUnicode_FromFormat("cannot save the document %U: %U", label.get(), why.get())
+                       : nullptr);
+    if (!text) return false;
+    pv::Ref exc(err ? PyObject_CallFunction(PyExc_OSError, "iO", err, text.get())
+                    : PyObject_CallFunctionObjArgs(PyExc_OSError, text.get(), nullptr));
+    if (exc) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    return false;
+}
+
+// Replaces a pending OSError of a step of the save, whose text may name one
+// of the hidden files, by one that names the document and says why. A step
+// `in_folder` creates a file in the document's folder. Other errors stay.
+bool reword(const DocPath& d, bool in_folder) {
+    if (!PyErr_ExceptionMatches(PyExc_OSError)) return false;
+    PyObject *t, *v, *tb;
+    PyErr_Fetch(&t, &v, &tb);
+    PyErr_NormalizeException(&t, &v, &tb);
+    pv::Ref type(t), value(v), trace(tb);
+    pv::Ref eno(value ? pv::getattr(value.get(), "errno") : nullptr);
+    pv::Ref msg(eno ? pv::getattr(value.get(), "strerror") : nullptr);
+    if (!msg) return false;
+    int err = 0;
+    if (eno.get() != Py_None) {
+        err = PyLong_AsLong(eno.get());
+        if (err == -1 && PyErr_Occurred()) return false;
+    }
+    if (msg.get() == Py_None) msg.reset(PyObject_Str(value.get()));
+    if (!msg) return false;
+    if (in_folder && err == ENOENT) return refuse(d, err, "its folder %R does not exist", d.folder.get());
+    if (in_folder && (err == EACCES || err == EPERM || err == EROFS)) {
+        return refuse(d, err, "its folder %R is not writable (%S)", d.folder.get(), msg.get());
+    }
+    return refuse(d, err, "%S", msg.get());
+}
+
+bool stat_fields(PyObject* st, long long& mode, long long& nlink) {
+    pv::Ref m(pv::getattr(st, "st_mode"));
+    pv::Ref k(m ? pv::getattr(st, "st_nlink") : nullptr);
+    if (!k) return false;
+    mode = PyLong_AsLongLong(m.get());
+    nlink = PyLong_AsLongLong(k.get());
+    return !PyErr_Occurred();
+}
+
+// May this process write `path`, by os.access with the effective ids where
+// the system offers them.
+int may_write(PyObject* path) {
+    pv::Ref wok(pv::getattr(mods.os, "W_OK"));
+    if (!wok) return -1;
+    pv::Ref r(attr_call_kw(mods.os, "access", {path, wok.get()}, {{"effective_ids", Py_True}}));
+    if (!r && PyErr_ExceptionMatches(PyExc_NotImplementedError)) {
+        PyErr_Clear();
+        r.reset(pv::call_method(mods.os, "access", path, wok.get()));
+    }
+    return r ? PyObject_IsTrue(r.get()) : -1;
+}
+
+// Refuses, before anything is written, a document that a save must not
+// replace: one that is not a regular file (a FIFO, a device, a folder), that
+// has other hard links (the new file would split them: the other names would
+// keep the old content), or that is read-only. Read-only means either that its
+// mode has no write permission bit at all (0444: so also for root, whom the
+// system lets write anything) or that os.access says this user may not write
+// it (the folder may well be writable, but the document is not theirs to
+// rewrite). A missing document is fine: the save creates it.
+bool check_target(const DocPath& d) {
+    pv::Ref st(pv::call_method(mods.os, "lstat", d.path.get()));
+    if (!st) {
+        if (!PyErr_ExceptionMatches(PyExc_FileNotFoundError)) return reword(d, false);
+        PyErr_Clear();
+        return true;
+    }
+    long long mode = 0, nlink = 0;
+    if (!stat_fields(st.get(), mode, nlink)) return false;
+    if (S_ISLNK(mode)) return refuse(d, ELOOP, "it is a symbolic link that does not resolve");
+    if (S_ISDIR(mode)) return refuse(d, EISDIR, "it is a folder");
+    if (!S_ISREG(mode)) {
+        const char* kind = S_ISFIFO(mode) ? "a FIFO"
+                           : (S_ISCHR(mode) || S_ISBLK(mode)) ? "a device"
+                           : S_ISSOCK(mode) ? "a socket" : "a special file";
+        return refuse(d, 0, "it is %s, not a regular file", kind);
+    }
+    if (nlink > 1) {
+        return refuse(d, 0, "it has %lld hard links, which a save would split (the other names "
+                            "would keep the old content)", nlink);
+    }
+    if ((mode & 0222) == 0) return refuse(d, EACCES, "it is read-only (no write permission in its mode)");
+    int w = may_write(d.path.get());
+    if (w < 0) return false;
+    if (!w) return refuse(d, EACCES, "this user may not write it");
+    return true;
+}
+
+// Tells whether `name` is one of the hidden files that write_replace makes
+// for the document whose prefix is ".<name>.": ".<name>.<pid>.<n>.tmp".
+bool is_temp_name(PyObject* name, PyObject* prefix) {
+    if (!PyUnicode_Check(name)) return false;
+    const Py_ssize_t n = PyUnicode_GetLength(name), k = PyUnicode_GetLength(prefix);
+    pv::Ref tmp(PyUnicode_FromString(".tmp"));
+    if (!tmp || n < k + 7) return false;
+    if (PyUnicode_Tailmatch(name, prefix, 0, n, -1) != 1 || PyUnicode_Tailmatch(name, tmp.get(), 0, n, 1) != 1) {
+        PyErr_Clear();
+        return false;
+    }
+    int dots = 0;
+    bool digit = false;
+    for (Py_ssize_t i = k; i < n - 4; ++i) {
+        const Py_UCS4 c = PyUnicode_ReadChar(name, i);
+        if (c == '.') {
+            if (!digit || ++dots > 1) return false;
+            digit = false;
+        } else if (c >= '0' && c <= '9') {
+            digit = true;
+        } else {
+            return false;
+        }
+    }
+    return dots == 1 && digit;
+}
+
+// Removes what saves of this document killed midway left in its folder: the
+// hidden temporary files that only a save holding the document's lock
+// creates. The caller holds that lock, so none of them belongs to a running
+// save. Best effort: what cannot be listed or removed stays.
+void remove_stale_temps(const DocPath& d) {
+    PyObject *t, *v, *tb;
+    PyErr_Fetch(&t, &v, &tb);
+    pv::Ref names(pv::call_method(mods.os, "listdir", d.folder.get()));
+    pv::Ref prefix(names ? PyUnicode_FromFormat(".%U.", d.base.get()) : nullptr);
+    pv::Ref ospath(prefix ? pv::getattr(mods.os, "path") : nullptr);
+    const Py_ssize_t count = ospath && PyList_Check(names.get()) ? PyList_GET_SIZE(names.get()) : 0;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* name = PyList_GET_ITEM(names.get(), i);
+        if (!is_temp_name(name, prefix.get())) continue;
+        pv::Ref full(pv::call_method(ospath.get(), "join", d.folder.get(), name));
+        pv::Ref st(full ? pv::call_method(mods.os, "lstat", full.get()) : nullptr);
+        long long mode = 0, nlink = 0;
+        if (st && stat_fields(st.get(), mode, nlink) && S_ISREG(mode)) {
+            Py_XDECREF(pv::call_method(mods.os, "unlink", full.get()));
+        }
+        PyErr_Clear();
+    }
+    PyErr_Clear();
+    PyErr_Restore(t, v, tb);
+}
+
+// Writes `data` (bytes) to the document without ever leaving a partial file
+// there: the bytes go to a new file in the same folder, which replaces the
+// document only once it is complete and flushed to disk. Errors name the
+// document, never the hidden file.
+bool write_replace(const DocPath& d, PyObject* data) {
     PyObject* os = mods.os;
-    pv::Ref ospath, dir, base;
-    if (!split_path(path, ospath, dir, base)) return false;
-    pv::Ref flags(open_flags({"O_WRONLY", "O_CREAT", "O_EXCL", "O_BINARY", "O_CLOEXEC"}));
+    PyObject* path = d.path.get();
+    PyObject* dir = d.folder.get();
+    PyObject* base = d.base.get();
+    pv::Ref ospath(pv::getattr(os, "path"));
+    if (!ospath) return false;
+    pv::Ref flags(open_flags({"O_WRONLY", "O_CREAT", "O_EXCL", "O_NOFOLLOW", "O_BINARY", "O_CLOEXEC"}));
     pv::Ref mode(PyLong_FromLong(0666));
     if (!flags || !mode) return false;
     static unsigned long counter = 0;
     pv::Ref tmp, fd;
     for (int attempt = 0; !fd; ++attempt) {
-        pv::Ref name(PyUnicode_FromFormat(".%U.%ld.%lu.tmp", base.get(), static_cast<long>(getpid()),
+        // remove_stale_temps knows this pattern.
+        pv::Ref name(PyUnicode_FromFormat(".%U.%ld.%lu.tmp", base, static_cast<long>(getpid()),
                                           ++counter));
         if (!name) return false;
-        tmp.reset(pv::call_method(ospath.get(), "join", dir.get(), name.get()));
+        tmp.reset(pv::call_method(ospath.get(), "join", dir, name.get()));
         if (!tmp) return false;
         fd.reset(pv::call_method(os, "open", tmp.get(), flags.get(), mode.get()));
         if (!fd) {
@@ -120,7 +316,7 @@ bool write_replace(PyObject* path, PyObject* data) {
                 PyErr_Clear();
                 continue;
             }
-            return false;
+            return reword(d, true);
         }
     }
     bool open_fd = true;
@@ -176,6 +372,7 @@ bool write_replace(PyObject* path, PyObject* data) {
         Py_XDECREF(pv::call_method(os, "unlink", tmp.get()));
         PyErr_Clear();
         PyErr_Restore(t, v, tb);
+        reword(d, false);
     }
     return ok;
 }
@@ -201,8 +398,10 @@ PyObject* base_loadxml(PyObject*, StrArg, StrArg) { return abstract(); }
 // exclusive flock on the hidden file ".<name>.lock" beside the document (the
 // document itself is replaced by a new file on every save, so its inode
 // cannot carry the lock). The lock file is removed on release; a process
-// that locked a file removed meanwhile tries again. Without fcntl (not a
-// POSIX system) saves are not locked.
+// that locked a file removed meanwhile tries again. The lock file is opened
+// with O_NOFOLLOW and must be a regular file: a symbolic link planted under
+// its name is refused, never followed. Without fcntl (not a POSIX system)
+// saves are not locked.
 class DocLock {
 public:
     DocLock() = default;
@@ -218,31 +417,64 @@ public:
         PyErr_Clear();
         PyErr_Restore(t, v, tb);
     }
-    bool acquire(PyObject* doc) {
+    // Errors name the document, never the lock file.
+    bool acquire(const DocPath& d) {
         pv::Ref fcntl(PyImport_ImportModule("fcntl"));
         if (!fcntl) {
             if (!PyErr_ExceptionMatches(PyExc_ImportError)) return false;
             PyErr_Clear();
             return true;
         }
-        pv::Ref ospath, dir, base;
-        if (!split_path(doc, ospath, dir, base)) return false;
-        pv::Ref name(PyUnicode_FromFormat(".%U.lock", base.get()));
-        pv::Ref path(name ? pv::call_method(ospath.get(), "join", dir.get(), name.get()) : nullptr);
-        pv::Ref flags(path ? open_flags({"O_RDWR", "O_CREAT", "O_CLOEXEC"}) : nullptr);
+        pv::Ref ospath(pv::getattr(mods.os, "path"));
+        pv::Ref name(ospath ? PyUnicode_FromFormat(".%U.lock", d.base.get()) : nullptr);
+        pv::Ref path(name ? pv::call_method(ospath.get(), "join", d.folder.get(), name.get()) : nullptr);
+        pv::Ref flags(path ? open_flags({"O_RDWR", "O_CREAT", "O_NOFOLLOW", "O_NOCTTY", "O_NONBLOCK",
+                                         "O_CLOEXEC"})
+                           : nullptr);
         pv::Ref mode(PyLong_FromLong(0666));
         pv::Ref op(mode ? pv::getattr(fcntl.get(), "LOCK_EX") : nullptr);
         if (!flags || !op) return false;
         for (;;) {
             pv::Ref fd(pv::call_method(mods.os, "open", path.get(), flags.get(), mode.get()));
-            pv::Ref r(fd ? pv::call_method(fcntl.get(), "flock", fd.get(), op.get()) : nullptr);
-            if (!r) {
-                if (fd) Py_XDECREF(pv::call_method(mods.os, "close", fd.get()));
+            if (!fd) {
+                if (!PyErr_ExceptionMatches(PyExc_OSError)) return false;
+                PyObject *t, *v, *tb;
+                PyErr_Fetch(&t, &v, &tb);
+                pv::Ref islink(pv::call_method(ospath.get(), "islink", path.get()));
+                PyErr_Clear();
+                if (islink && islink.get() == Py_True) {
+                    Py_XDECREF(t);
+                    Py_XDECREF(v);
+                    Py_XDECREF(tb);
+                    return refuse(d, ELOOP, "its lock file is a symbolic link (refused, not followed)");
+                }
+                PyErr_Restore(t, v, tb);
+                return reword(d, true);
+            }
+            pv::Ref mine(pv::call_method(mods.os, "fstat", fd.get()));
+            long long fmode = 0, nlink = 0;
+            if (!mine || !stat_fields(mine.get(), fmode, nlink) || !S_ISREG(fmode)) {
+                if (mine && !PyErr_Occurred()) {
+                    refuse(d, 0, "something other than a regular file stands where its lock file belongs");
+                }
+                PyObject *t, *v, *tb;
+                PyErr_Fetch(&t, &v, &tb);
+                Py_XDECREF(pv::call_method(mods.os, "close", fd.get()));
+                PyErr_Clear();
+                PyErr_Restore(t, v, tb);
                 return false;
             }
+            pv::Ref r(pv::call_method(fcntl.get(), "flock", fd.get(), op.get()));
+            if (!r) {
+                PyObject *t, *v, *tb;
+                PyErr_Fetch(&t, &v, &tb);
+                Py_XDECREF(pv::call_method(mods.os, "close", fd.get()));
+                PyErr_Clear();
+                PyErr_Restore(t, v, tb);
+                return reword(d, false);
+            }
             // The lock counts only if the file locked is still the one of that name.
-            pv::Ref mine(pv::call_method(mods.os, "fstat", fd.get()));
-            pv::Ref cur(mine ? pv::call_method(mods.os, "stat", path.get()) : nullptr);
+            pv::Ref cur(pv::call_method(mods.os, "lstat", path.get()));
             int same = 0;
             if (cur) {
                 pv::Ref a(pv::getattr(mine.get(), "st_ino"));
@@ -260,22 +492,29 @@ public:
             if (same < 0 || PyErr_Occurred()) return false;
         }
     }
+    bool held() const { return static_cast<bool>(fd_); }
 private:
     pv::Ref fd_;
     pv::Ref path_;
 };
 
-void save(PyObject* self, PyObject* fname, StrArg ID);
+void save(PyObject* self, const DocPath& d, StrArg ID);
 
+// The document is checked before the lock file is made beside it (nothing is
+// created beside a device or a FIFO) and again under the lock; stale
+// temporary files of killed saves are removed under the lock.
 void base_savexml(PyObject* self, StrArg fname_in, StrArg ID) {
     pv::Ref fname(file_name(fname_in.o));
-    if (!fname) return;
+    DocPath d;
+    if (!fname || !d.init(fname.get()) || !check_target(d)) return;
     DocLock lock;
-    if (lock.acquire(fname.get())) save(self, fname.get(), ID);
+    if (!lock.acquire(d) || !check_target(d)) return;
+    if (lock.held()) remove_stale_temps(d);
+    save(self, d, ID);
 }
 
-void save(PyObject* self, PyObject* fname_obj, StrArg ID) {
-    pv::Ref fname = pv::Ref::borrow(fname_obj);
+void save(PyObject* self, const DocPath& d, StrArg ID) {
+    pv::Ref fname = pv::Ref::borrow(d.path.get());
     pv::Ref ospath(pv::getattr(mods.os, "path"));
     pv::Ref isfile(ospath ? pv::call_method(ospath.get(), "isfile", fname.get()) : nullptr);
     if (!isfile) return;
@@ -331,7 +570,7 @@ void save(PyObject* self, PyObject* fname_obj, StrArg ID) {
                                      {"encoding", enc.get()}})
                      : nullptr);
     if (!data) return;
-    write_replace(fname.get(), data.get());
+    write_replace(d, data.get());
 }
 
 // Pickling of PyVELTObject and of Python classes derived from it directly:
@@ -419,7 +658,11 @@ const char savexml_doc[] =
     "Notes\n-----\n"
     "CorruptedFileError when the existing document has another root element or\n"
     "several elements with this ID. The document is written to a new file that\n"
-    "replaces the old one only when complete: a failure leaves the old file as it was.\n\n"
+    "replaces the old one only when complete: a failure leaves the old file as it was.\n"
+    "A symbolic link is resolved and its target updated. OSError, naming the\n"
+    "document, for one that is not a regular file, has other hard links, or is\n"
+    "read-only (no write bit in its mode, or not writable by this user); such a\n"
+    "document is left as it was.\n\n"
     "References\n----------\nlxml.etree, https://lxml.de\n";
 const char loadxml_doc[] =
     "loadxml(fname, ID)\n--\n\n"

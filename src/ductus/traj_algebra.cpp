@@ -4,6 +4,7 @@
 #include "arcus/cardo/cardo.h"
 
 #include <climits>
+#include <cmath>
 #include <utility>
 
 namespace ductus {
@@ -215,6 +216,14 @@ bool read_point(PyObject* p, PointVals& v) {
     return !(v.order == -1 && PyErr_Occurred());
 }
 
+// A NaN time lies in no domain, though it passes the comparisons of the
+// domain check: it is refused with the message of a time outside the domain
+// (a shift or scale computed there would make every control point NaN).
+bool time_in_some_domain(const PointVals& v) {
+    return !std::isnan(v.t) ||
+           pv::fail(PyExc_ValueError, "'x' out of domain: %s", pv::double_text(v.t).c_str());
+}
+
 // nu = p.order - self.order as a C int.
 bool order_gap(TrajObj* self, const PointVals& v, int& nu) {
     const long long d = v.order - static_cast<long long>(self->order);
@@ -232,6 +241,7 @@ void set_tr_point(TrajObj* self, PointArg pt) {
         pv::fail(PyExc_ValueError, "this method cannot be used to set a constraint on the n-th antiderivative");
         return;
     }
+    if (!time_in_some_domain(v)) return;
     const double V = traj_vtab.dpeval(self, v.t, pv::OptInt<1>{nu});
     if (PyErr_Occurred()) return;
     traj_vtab.c_vshift(self, v.val - V);
@@ -248,6 +258,7 @@ void set_am_point(TrajObj* self, PointArg pt) {
         pv::fail(PyExc_OverflowError, "Python int too large to convert to C int");
         return;
     }
+    if (!time_in_some_domain(v)) return;
     if (nu < 0) {
         pv::Ref A(traj_vtab.antiderivative(self, pv::OptInt<1>{-nu}));
         if (!A) return;
@@ -328,7 +339,8 @@ const char settr_doc[] =
     "Parameters\n----------\np : Point1d or tuple\n    (t, val, order): afterwards the derivative of\n"
     "    order p.order - self.order has the value val at t.\n\n"
     "Returns\n-------\nNone\n\n"
-    "Notes\n-----\nThe control points change in place. ValueError when p.order < self.order.\n\n"
+    "Notes\n-----\nThe control points change in place. ValueError when p.order < self.order\n"
+    "and when p.t is outside the domain or NaN.\n\n"
     "References\n----------\nNone\n";
 const char setam_doc[] =
     "setValueAm($self, p)\n--\n\nSets a condition multiplying the trajectory by a calculated constant.\n\n"
@@ -337,7 +349,7 @@ const char setam_doc[] =
     "    p.order - self.order has the value val at t.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nThe control points change in place. ZeroDivisionError when the value to\n"
-    "scale is 0.\n\nReferences\n----------\nNone\n";
+    "scale is 0; ValueError when p.t is outside the domain or NaN.\n\nReferences\n----------\nNone\n";
 
 }  // namespace
 

@@ -1,8 +1,11 @@
 // Trajectory1d domain transforms, calculus and knot operations.
 #include "ductus/ductus.hpp"
 
+#include "arcus/cardo/cardo.h"
+
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace ductus {
 
@@ -40,13 +43,56 @@ bool finite_shift(double x) {
            pv::fail(PyExc_ValueError, "'x' must be a finite number, got %s", pv::double_text(x).c_str());
 }
 
+// Neighbouring knots that the knot tolerance of the kernel tells apart, at a
+// finite distance. Knots closer than the tolerance count as one knot there
+// (span search, multiplicities), so merging them changes the curve.
+bool apart(double a, double b) { return std::isfinite(b - a) && !cardo::keq(a, b); }
+
+// Runs `transform` on the knots in place and keeps its result only when every
+// knot that was finite is still finite (else OverflowError) and neighbouring
+// knots that were apart are still apart (else ValueError: the domain would
+// degenerate). Otherwise, and when the transform raised, the knots are put
+// back bit for bit.
+template <typename F>
+void guarded(TrajObj* self, F&& transform) {
+    const DArr U = knots_of(self);
+    Mem old;
+    if (!old.alloc(U.len)) return;
+    const double* u0 = old.get();
+    std::memcpy(old.get(), U.data, sizeof(double) * U.len);
+    transform();
+    const DArr V = knots_of(self);
+    // Python code run by the transform (a redefined start or stop) may have
+    // given the object other arrays: those are not ours to put back.
+    if (V.data != U.data || V.len != U.len) return;
+    bool restore = PyErr_Occurred() != nullptr;
+    for (Py_ssize_t i = 0; !restore && i < U.len; ++i) {
+        if (std::isfinite(u0[i]) && !std::isfinite(U.data[i])) {
+            pv::fail(PyExc_OverflowError, "the knots would not be finite numbers");
+            restore = true;
+        }
+    }
+    for (Py_ssize_t i = 0; !restore && i + 1 < U.len; ++i) {
+        if (apart(u0[i], u0[i + 1]) && !apart(U.data[i], U.data[i + 1])) {
+            pv::fail(PyExc_ValueError,
+                     "distinct knots would merge within the knot tolerance: the domain would degenerate");
+            restore = true;
+        }
+    }
+    if (restore) std::memcpy(U.data, u0, sizeof(double) * U.len);
+}
+
 void rshift(TrajObj* self, double x) {
-    if (need_data(self) && finite_shift(x)) traj_vtab.c_hshift(self, x);
+    if (need_data(self) && finite_shift(x)) {
+        guarded(self, [&] { traj_vtab.c_hshift(self, x); });
+    }
 }
 
 void ashift(TrajObj* self, double x) {
     double a, b;
-    if (need_data(self) && finite_shift(x) && domain(self, a, b)) traj_vtab.c_hshift(self, x - a);
+    if (need_data(self) && finite_shift(x) && domain(self, a, b)) {
+        guarded(self, [&] { traj_vtab.c_hshift(self, x - a); });
+    }
 }
 
 void hscale(TrajObj* self, double k) {
@@ -58,7 +104,7 @@ void hscale(TrajObj* self, double k) {
                  pv::double_text(k).c_str());
         return;
     }
-    traj_vtab.c_hscale(self, k);
+    guarded(self, [&] { traj_vtab.c_hscale(self, k); });
 }
 
 void adapt(TrajObj* self, double start, double stop) {
@@ -77,9 +123,11 @@ void adapt(TrajObj* self, double start, double stop) {
         pv::fail(PyExc_ZeroDivisionError, "float division by zero");
         return;
     }
-    traj_vtab.c_hscale(self, (stop - start) / (b - a));
-    if (!domain(self, a, b)) return;
-    if (a != start) traj_vtab.c_hshift(self, start - a);
+    guarded(self, [&] {
+        traj_vtab.c_hscale(self, (stop - start) / (b - a));
+        if (!domain(self, a, b)) return;
+        if (a != start) traj_vtab.c_hshift(self, start - a);
+    });
 }
 
 // ---------------------------------------------------------------- calculus
@@ -242,33 +290,36 @@ using KnotremNotolM = pv::Method<knotrem_notol, knotrem_notol_args, TrajRes>;
 #define BOOK "References\n----------\n" \
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 #define EMPTY "ValueError for a trajectory without arrays."
+#define GUARD "OverflowError when a knot would no longer be finite, ValueError when\n" \
+    "distinct knots would merge within the knot tolerance (the domain would\n" \
+    "degenerate); the knots are then left as they were."
 #define NEW_TRAJ "Returns\n-------\nTrajectory1d\n    A new trajectory that owns its arrays.\n\n"
 
 const char rshift_doc[] =
     "rshift($self, x, /)\n--\n\nRelative translation of 'self' along x-axis.\n\n"
     "Parameters\n----------\nx : float\n    The shift: [start, stop] becomes [start + x, stop + x].\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. ValueError for an x that is not\n"
-    "finite. " EMPTY "\n\n"
+    "finite. " GUARD " " EMPTY "\n\n"
     "References\n----------\nNone\n";
 const char ashift_doc[] =
     "ashift($self, x, /)\n--\n\nAbsolute translation: translates 'self' so that the curve starts at x.\n\n"
     "Parameters\n----------\nx : float\n    The new start of the domain.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. ValueError for an x that is not\n"
-    "finite. " EMPTY "\n\n"
+    "finite. " GUARD " " EMPTY "\n\n"
     "References\n----------\nNone\n";
 const char hscale_doc[] =
     "hscale($self, k, /)\n--\n\nScales 'self' horizontally keeping the start of the domain fixed.\n\n"
     "Parameters\n----------\nk : float\n    Positive factor of the domain length.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nOnly the knots change, in place. ValueError for k <= 0 or a k that is\n"
-    "not finite. " EMPTY "\n\nReferences\n----------\nNone\n";
+    "not finite. " GUARD " " EMPTY "\n\nReferences\n----------\nNone\n";
 const char adapt_doc[] =
     "adapt($self, start, stop)\n--\n\nAdapts 'self' in a new domain.\n\n"
     "Parameters\n----------\nstart : float\n    New start of the domain.\n"
     "stop : float\n    New end of the domain, greater than start.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nThe curve keeps its shape, stretched horizontally. ValueError unless\n"
-    "start < stop (both finite); ZeroDivisionError for a domain of length 0.\n\n"
+    "start < stop (both finite); ZeroDivisionError for a domain of length 0.\n" GUARD "\n\n"
     "References\n----------\nNone\n";
 const char derivative_doc[] =
     "derivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the derivative.\n\n"
