@@ -55,6 +55,9 @@ bool apart(double a, double b) { return std::isfinite(b - a) && !cardo::keq(a, b
 // back bit for bit.
 template <typename F>
 void guarded(TrajObj* self, F&& transform) {
+    // Storage of the object's own, so that the transform writes where the
+    // check reads (pinned storage would be copied by the transform).
+    if (!writable(self, true)) return;
     const DArr U = knots_of(self);
     Mem old;
     if (!old.alloc(U.len)) return;
