@@ -9,6 +9,7 @@
 // piece on any sub-interval. Roots are isolated by subdivision of the pieces
 // and refined by safeguarded Newton steps.
 #include "ductus/ductus.hpp"
+#include "arcus/cardo/cardo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -130,76 +131,124 @@ void span_bezier(const double* U, const double* P, int p, int i, double* out, do
     }
 }
 
-// The pieces of derivative nu, after checking that the arrays describe a
-// spline: 0 <= p <= n, finite non-decreasing knots, finite control points
-// and a domain of positive length.
-bool make_pieces(TrajObj* self, long long nu, Pieces& pc) {
-    if (!need_data(self)) return false;
-    const int p = self->p, n = self->n;
+// The knots U[0 .. m] with every decrease within the knot tolerance (an
+// ulp or so, as rounding leaves it; evaluation accepts them too) made a tie:
+// U[i] = max(U[i - 1], U[i]). False when some knot is not finite or
+// decreases beyond the tolerance.
+bool tidy_knots(const double* U, Py_ssize_t len, std::vector<double>& out) {
+    out.resize(static_cast<std::size_t>(len));
+    for (Py_ssize_t i = 0; i < len; ++i) {
+        const double u = U[i];
+        if (!std::isfinite(u)) return false;
+        if (i == 0 || u >= out[i - 1]) {
+            out[i] = u;
+        } else {
+            if (!cardo::keq(u, out[i - 1])) return false;
+            out[i] = out[i - 1];
+        }
+    }
+    return true;
+}
+
+// The pieces of derivative nu of the spline of degree p with the knots
+// U[0 .. n + p + 1] and control points P[0 .. n], after checking that the
+// arrays describe a spline: 0 <= p <= n, finite knots that do not decrease
+// beyond the knot tolerance, finite control points and a domain of positive
+// length.
+//
+// The derivative spline comes first (The NURBS Book eq. 3.8, applied nu
+// times): its control points are differences of control points over knot
+// intervals of q + 1 spans, which stay well conditioned next to short spans
+// and do not see an offset of the values. Only then is each span of positive
+// length turned into the Bernstein coefficients of its polynomial.
+bool spline_pieces(int p, int n, const double* Uraw, const double* P, long long nu, Pieces& pc) {
     if (p < 0 || n < p) {
         return pv::fail(PyExc_ValueError, "the trajectory is not a spline: p = %d, n = %d", p, n);
     }
-    const DArr U = knots_of(self), P = cpts_of(self);
-    for (Py_ssize_t i = 0; i < U.len; ++i) {
-        if (!std::isfinite(U.data[i]) || (i > 0 && U.data[i] < U.data[i - 1])) {
-            return pv::fail(PyExc_ValueError,
-                            "the knot vector must hold finite, non-decreasing values");
-        }
+    const Py_ssize_t mlen = Py_ssize_t(n) + p + 2;
+    std::vector<double> Uv;
+    if (!tidy_knots(Uraw, mlen, Uv)) {
+        return pv::fail(PyExc_ValueError, "the knot vector must hold finite, non-decreasing values");
     }
-    for (Py_ssize_t i = 0; i < P.len; ++i) {
-        if (!std::isfinite(P.data[i])) {
+    const double* U = Uv.data();
+    for (int i = 0; i <= n; ++i) {
+        if (!std::isfinite(P[i])) {
             return pv::fail(PyExc_ValueError, "the control points must be finite");
         }
     }
-    if (!(U.data[n + 1] > U.data[p])) {
+    if (!(U[n + 1] > U[p])) {
         return pv::fail(PyExc_ValueError, "the domain of the trajectory has zero length");
     }
-    pc.start = U.data[p];
+    pc.start = U[p];
     std::size_t spans = 0;
-    for (int i = p; i <= n; ++i) spans += U.data[i + 1] > U.data[i];
+    for (int i = p; i <= n; ++i) spans += U[i + 1] > U[i];
     pc.a.reserve(spans);
     pc.b.reserve(spans);
     for (int i = p; i <= n; ++i) {
-        if (U.data[i + 1] > U.data[i]) {
-            pc.a.push_back(U.data[i]);
-            pc.b.push_back(U.data[i + 1]);
+        if (U[i + 1] > U[i]) {
+            pc.a.push_back(U[i]);
+            pc.b.push_back(U[i + 1]);
         }
     }
     if (nu > p) return true;  // zero everywhere
-    const std::size_t w = static_cast<std::size_t>(p) + 1;
+    const int d = static_cast<int>(nu), q = p - d;
+    // Control points of derivative k (k = 1 .. d) on the knots U[k .. m - k],
+    // and a bound of their rounding errors.
+    std::vector<double> Q(P, P + n + 1), E(static_cast<std::size_t>(n) + 1, 0.0);
+    for (int k = 1; k <= d; ++k) {
+        const int deg = p - k + 1;
+        for (int j = 0; j <= n - k; ++j) {
+            const double h = U[j + p + 1] - U[j + k];
+            if (!(h > 0.0)) {
+                // The basis function of this coefficient is zero everywhere.
+                Q[j] = 0.0;
+                E[j] = 0.0;
+                continue;
+            }
+            const double v = deg * (Q[j + 1] - Q[j]) / h;
+            E[j] = deg * (E[j + 1] + E[j]) / h + 4.0 * EPS * std::fabs(v);
+            Q[j] = v;
+        }
+    }
+    for (int j = 0; j <= n - d; ++j) {
+        if (!std::isfinite(Q[j]) || !std::isfinite(E[j])) {
+            return pv::fail(PyExc_OverflowError,
+                            "derivative %lld of the trajectory overflows the range of floats", nu);
+        }
+    }
+    const std::size_t w = static_cast<std::size_t>(q) + 1;
     pc.c.resize(spans * w);
     pc.err.resize(spans);
     std::vector<double> work(w);
+    const double* Ud = U + d;  // knots of the derivative, degree q
     std::size_t k = 0;
     for (int i = p; i <= n; ++i) {
-        if (!(U.data[i + 1] > U.data[i])) continue;
-        span_bezier(U.data, P.data, p, i, pc.c.data() + w * k, work.data());
-        pc.err[k++] = 2.0 * static_cast<double>(w) * EPS * largest_abs(P.data + (i - p), p);
-    }
-    // Derivatives: q (c[j+1] - c[j]) / h, in place, one order at a time.
-    for (int q = p; q > p - nu; --q) {
-        for (k = 0; k < spans; ++k) {
-            double* c = pc.c.data() + w * k;
-            const double h = pc.b[k] - pc.a[k];
-            for (int j = 0; j < q; ++j) c[j] = q * (c[j + 1] - c[j]) / h;
-            pc.err[k] = 2.0 * q * pc.err[k] / h + 2.0 * EPS * largest_abs(c, q - 1);
-        }
-    }
-    for (k = 0; k < spans; ++k) {
-        for (long long j = 0; j <= p - nu; ++j) {
-            if (!std::isfinite(pc.c[w * k + j])) {
+        if (!(U[i + 1] > U[i])) continue;
+        const int s = i - d;  // the same span among the derivative's knots
+        double* c = pc.c.data() + w * k;
+        span_bezier(Ud, Q.data(), q, s, c, work.data());
+        double e = 0.0;
+        for (int j = s - q; j <= s; ++j) e = std::max(e, E[j]);
+        pc.err[k++] = e + 2.0 * static_cast<double>(w) * EPS * largest_abs(Q.data() + (s - q), q);
+        for (std::size_t j = 0; j < w; ++j) {
+            if (!std::isfinite(c[j])) {
                 return pv::fail(PyExc_OverflowError,
                                 "derivative %lld of the trajectory overflows the range of floats",
                                 nu);
             }
         }
     }
-    pc.q = p - static_cast<int>(nu);
-    // Keep q + 1 coefficients per piece.
-    const std::size_t wq = static_cast<std::size_t>(pc.q) + 1;
-    for (k = 1; k < spans; ++k) std::copy(pc.c.data() + w * k, pc.c.data() + w * k + wq, pc.c.data() + wq * k);
-    pc.c.resize(spans * wq);
+    pc.q = q;
     return true;
+}
+
+bool make_pieces(TrajObj* self, long long nu, Pieces& pc) {
+    if (!need_data(self)) return false;
+    if (self->p < 0 || self->n < self->p) {
+        return pv::fail(PyExc_ValueError, "the trajectory is not a spline: p = %d, n = %d",
+                        self->p, self->n);
+    }
+    return spline_pieces(self->p, self->n, self->_knotvector, self->_cpts, nu, pc);
 }
 
 // Value of a Bernstein polynomial (degree q >= 0) at s in [0, 1] (de
