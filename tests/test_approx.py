@@ -301,3 +301,12 @@ def test_numerically_rank_deficient_fit_is_refused(func):
     assert np.linalg.matrix_rank(A[1:-1, 2:-2]) < 5
     with pytest.raises(Exception, match=r"^'dgesv' LAPACK function failed with 'info' value: \d+$"):
         getattr(arcus, func)(xp, np.sin(xp), 3, U, np.empty(9))
+
+
+def test_inner_points_in_any_order():
+    xp, fp = noisy(60, seed=3)
+    order = np.r_[0, 1 + np.random.default_rng(0).permutation(58), 59]
+    U = lsq_knots(xp, 3, 12)
+    P = np.empty(12)
+    arcus.gcsplapp(xp[order], fp[order], 3, U, P)
+    check_lstsq(xp, fp, U, 3, P, [0, 11])

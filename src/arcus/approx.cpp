@@ -3,12 +3,12 @@
 // end slopes fixed), the other control points fitted in the least-squares
 // sense.
 //
-// The problem is solved by an orthogonal factorisation (Givens rotations,
-// cardo's BandLsq routines), never through the normal equations, whose
+// The problem is solved by an orthogonal factorisation (Householder
+// reflections and Givens rotations, cardo's BandLsq routines), never through the normal equations, whose
 // condition number is the square of the problem's. On a clamped, finite,
 // non-decreasing knot vector (the usual case) each data point has at most
 // p + 1 non-zero basis functions, found by the span search and BasisFuns; its
-// row is rotated into a triangular factor with p + 1 entries per row, in
+// row is reduced into a triangular factor with p + 1 entries per row, in
 // O(data points * p^2) time and O(control points * p) memory. Any other knot
 // vector takes every basis value from OneBasisFun into a dense factor.
 //
@@ -103,18 +103,21 @@ int solve_factor(int nfree, int w, const double* R, double* B, int K) {
 
 // The least-squares problem of the free control points first .. first +
 // nfree - 1, row by row: each inner data point gives the row of its free
-// basis values and its residual after the fixed control points, which are
-// rotated into a band triangular factor (w = p + 1 entries per row) by
-// cardo's BandLsqAddRow; B receives Q^T R and then the solution.
+// basis values and its residual after the fixed control points. Rows with
+// the same first column (the data points of one knot span) are gathered in
+// blocks of at most BLOCK rows, each reduced into a band triangular factor
+// (w = p + 1 entries per row) by cardo's BandLsqAddBlock; B receives Q^T R
+// and then the solution.
 struct BandFit {
+    static constexpr int BLOCK = 128;
     int p, nfree, w;
-    Work<double> R, work;  // work: left, right, N, row (p + 1 each)
+    Work<double> R, work;  // work: left, right, N, row (p + 1 each), block, rhs
     BandFit(int p_, int nfree_)
         : p(p_),
           nfree(nfree_),
           w(p_ + 1),
           R(Py_ssize_t(p_ + 1) * (nfree_ > 0 ? nfree_ : 1)),
-          work(4 * (Py_ssize_t(p_) + 1)) {}
+          work(4 * (Py_ssize_t(p_) + 1) + (2 * Py_ssize_t(p_) + 2) * BLOCK) {}
     bool ok() const { return R.ok() && work.ok(); }
 
     // Forms and solves the problem from the inner data points; the status
@@ -126,8 +129,16 @@ struct BandFit {
         double* right = left + w;
         double* N = right + w;
         double* row = N + w;
+        double* blk = row + w;               // (2w - 1) columns of BLOCK rows
+        double* rhs = blk + (2 * w - 1) * BLOCK;
         cardo::BandLsqInit(nfree, w, R.data(), B);
         if (nfree == 0) return 0;  // every control point is fixed
+        int nr = 0, bcol = -1, info = 0;
+        const auto flush = [&]() {
+            if (nr > 0) cardo::BandLsqAddBlock(nfree, w, R.data(), B, bcol, nr, BLOCK, blk, rhs, row, info);
+            nr = 0;
+            return info == 0;
+        };
         const double lo = U[0], hi_ = U[m];
         int span = p;
         for (int k = 1; k <= K; ++k) {
@@ -147,11 +158,13 @@ struct BandFit {
             const int jlo = std::max(0, first - c0);
             const int jhi = std::min(p, first + nfree - 1 - c0);
             if (jlo > jhi) continue;
-            for (int j = 0; j < w; ++j) row[j] = j <= jhi - jlo ? N[jlo + j] : 0.0;
-            int info = 0;
-            cardo::BandLsqAddRow(nfree, w, R.data(), B, c0 + jlo - first, row, r, info);
-            if (info) return -1;
+            const int col = c0 + jlo - first;
+            if ((col != bcol || nr == BLOCK) && !flush()) return -1;
+            bcol = col;
+            for (int j = 0; j < w; ++j) blk[j * BLOCK + nr] = j <= jhi - jlo ? N[jlo + j] : 0.0;
+            rhs[nr++] = r;
         }
+        if (!flush()) return -1;
         return solve_factor(nfree, w, R.data(), B, K);
     }
 };
@@ -285,7 +298,7 @@ const char gcsplapp_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "P[0] = fp[0] and P[n] = fp[-1]; the n - 1 inner control points minimise\n"
-    "||N P - R|| by an orthogonal factorisation (Givens rotations), which keeps\n"
+    "||N P - R|| by an orthogonal factorisation (Householder, Givens), which keeps\n"
     "the accuracy that the normal equations lose (they square the condition\n"
     "number). On a clamped knot vector only the p + 1 non-zero basis values of\n"
     "each data point are used and the factor is kept in band storage (time\n"

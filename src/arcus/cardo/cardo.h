@@ -299,6 +299,13 @@ void BandLsqInit(int nc, int w, double* R, double* z);
 // -2 w < 1, -5 col outside 0 .. nc - 1.
 void BandLsqAddRow(int nc, int w, double* R, double* z, int col, double* row, double rhs,
                    int& info);
+// The same for the nr rows of a block whose entries of the columns col ..
+// col + w - 1 are A[t * ld + r] (t = 0 .. w - 1, r = 0 .. nr - 1), with the
+// right-hand sides b[0 .. nr - 1], by Householder reflections. A holds
+// (2w - 1) * ld doubles and b and row (w doubles) are used as work.
+// info: -1 nc < 0, -2 w < 1, -5 col outside 0 .. nc - 1, -6 nr < 0, -7 ld < nr.
+void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int ld, double* A,
+                     double* b, double* row, int& info);
 // Solves R x = z by back substitution, x replacing z. A diagonal entry of R
 // that is zero or at most rtol times the largest one makes the system rank
 // deficient: info 2, `col` the first such column, z unchanged. Otherwise
