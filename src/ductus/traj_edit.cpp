@@ -15,8 +15,8 @@ void traj_c_hshift(TrajObj* self, double x) {
 void traj_c_hscale(TrajObj* self, double k) {
     if (!self->_knotvector) return;
     const DArr U = knots_of(self);
-    const double t = (k - 1.0) * U.data[0];
-    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = k * U.data[i] - t;
+    const double u0 = U.data[0];
+    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = scaled_knot(u0, U.data[i], k);
 }
 
 namespace {
@@ -89,6 +89,29 @@ bool nu_from_zero(int nu) {
            pv::fail(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
 }
 
+// After the derivative's difference quotient met a knot interval of zero
+// length: names the knot and its multiplicity. Derivative nu of a degree-p
+// spline is a spline only where every knot is repeated at most p - nu + 1
+// times; at a knot repeated more often, derivative nu - 1 jumps.
+void repeated_knot_error(TrajObj* self, int nu) {
+    const DArr U = knots_of(self);
+    const int p = self->p, n = self->n;
+    for (int k = 1; k <= nu && k <= p; ++k) {
+        for (int j = 0; j <= n - k; ++j) {
+            if (U.data[j + p + 1] != U.data[j + k]) continue;
+            const double u = U.data[j + k];
+            int mult = 0;
+            for (Py_ssize_t i = 0; i < U.len; ++i) mult += U.data[i] == u;
+            PyErr_Clear();
+            pv::fail(PyExc_ZeroDivisionError,
+                     "derivative %d of a trajectory of degree %d needs every interior knot repeated at most "
+                     "p - nu + 1 = %d times, but the knot %s is repeated %d times",
+                     nu, p, p - nu + 1, pv::double_text(u).c_str(), mult);
+            return;
+        }
+    }
+}
+
 PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     if (!need_data(self) || !nu_from_zero(nu.v)) return nullptr;
     // The order of the result, order + nu, must stay an unsigned int.
@@ -99,7 +122,10 @@ PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     Mem uk, pk;
     if (!uk.alloc(U.len) || !pk.alloc(P.len)) return nullptr;
     const int nk = arcus.dsplcpts2(U, P, self->p, nu.v, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
-    if (PyErr_Occurred()) return nullptr;
+    if (PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_ZeroDivisionError)) repeated_knot_error(self, nu.v);
+        return nullptr;
+    }
     const long long pd = static_cast<long long>(self->p) - nu.v;
     if (!uk.shrink(nk + pd + 2) || !pk.shrink(static_cast<long long>(nk) + 1)) return nullptr;
     return new_traj(uk, pk, pd, nk, self->order + static_cast<unsigned>(nu.v));

@@ -595,7 +595,47 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
                  "the limited derivatives are zero everywhere: every time scale meets the limits");
         return 0.0;
     }
-    return s;
+    // The peaks of the stretched trajectory differ from peak / s**k by the
+    // rounding of the stretched knots: check them on exactly the knots that
+    // hscale(s) gives, and grow s by the excess and a few ulps until every
+    // limit holds.
+    try {
+        const DArr U = knots_of(self);
+        std::vector<double> Us(static_cast<std::size_t>(U.len));
+        for (int it = 0; it < 100; ++it) {
+            Us[0] = U.data[0];
+            for (Py_ssize_t i = 1; i < U.len; ++i) {
+                Us[i] = scaled_knot(U.data[0], U.data[i], s);
+                if (!std::isfinite(Us[i])) {
+                    pv::fail(PyExc_OverflowError, "the time scale overflows the range of floats");
+                    return 0.0;
+                }
+            }
+            double grow = 1.0;
+            bool holds = true;
+            for (const LimitSpec& l : ls) {
+                if (!l.lim.given) continue;
+                Pieces pc;
+                if (!spline_pieces(self->p, self->n, Us.data(), self->_cpts, l.k, pc)) return 0.0;
+                const Ext e = extrema_of(pc);
+                const double peak = std::max(std::fabs(e.ymin), std::fabs(e.ymax));
+                if (peak > l.lim.v) {
+                    holds = false;
+                    const double r = peak / l.lim.v;
+                    grow = std::max(grow, l.k == 1 ? r : (l.k == 2 ? std::sqrt(r) : std::cbrt(r)));
+                }
+            }
+            if (holds) return s;
+            // Doubling nudges: knots far from zero move only by their own ulps.
+            s = s * grow * (1.0 + std::ldexp(EPS, it));
+            if (!std::isfinite(s)) break;
+        }
+    } catch (const std::bad_alloc&) {
+        no_memory();
+        return 0.0;
+    }
+    pv::fail(PyExc_OverflowError, "no time scale within the range of floats meets the limits");
+    return 0.0;
 }
 
 double roughness(TrajObj* self, NuArg<2> nu) {
@@ -603,15 +643,21 @@ double roughness(TrajObj* self, NuArg<2> nu) {
         Pieces pc;
         if (!make_pieces(self, nu.v, pc)) return 0.0;
         if (pc.q < 0) return 0.0;
-        // m points integrate degree 2m - 1 >= 2q exactly.
+        // m points integrate degree 2m - 1 >= 2q exactly. The pieces are
+        // scaled by their largest coefficient so that the squares overflow
+        // only when the integral does.
         const int m = pc.q + 1;
-        std::vector<double> x, wt, w;
+        double big = 0.0;
+        for (std::size_t k = 0; k < pc.count(); ++k) big = std::max(big, largest_abs(pc.coefs(k), pc.q));
+        if (big == 0.0) return 0.0;
+        std::vector<double> x, wt, w, c(static_cast<std::size_t>(m));
         gauss_legendre(m, x, wt);
         double sum = 0.0, comp = 0.0;  // Neumaier summation over the pieces
         for (std::size_t k = 0; k < pc.count(); ++k) {
+            for (int j = 0; j < m; ++j) c[j] = pc.coefs(k)[j] / big;
             double piece = 0.0;
             for (int i = 0; i < m; ++i) {
-                const double g = bez_eval(pc.coefs(k), pc.q, 0.5 * (1.0 + x[i]), w);
+                const double g = bez_eval(c.data(), pc.q, 0.5 * (1.0 + x[i]), w);
                 piece += wt[i] * g * g;
             }
             const double v = 0.5 * (pc.b[k] - pc.a[k]) * piece;
@@ -619,7 +665,13 @@ double roughness(TrajObj* self, NuArg<2> nu) {
             comp += std::fabs(sum) >= std::fabs(v) ? (sum - t) + v : (v - t) + sum;
             sum = t;
         }
-        return sum + comp;
+        const double r = (sum + comp) * big * big;
+        if (!std::isfinite(r)) {
+            pv::fail(PyExc_OverflowError,
+                     "the roughness integral of derivative %lld overflows the range of floats", nu.v);
+            return 0.0;
+        }
+        return r;
     } catch (const std::bad_alloc&) {
         no_memory();
         return 0.0;
