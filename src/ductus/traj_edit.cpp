@@ -279,8 +279,9 @@ const char hscale_doc[] =
     "hscale($self, k, /)\n--\n\nScales 'self' horizontally keeping the start of the domain fixed.\n\n"
     "Parameters\n----------\nk : float\n    Positive factor of the domain length.\n\n"
     "Returns\n-------\nNone\n\n"
-    "Notes\n-----\nOnly the knots change, in place. ValueError for k <= 0 or a k that is\n"
-    "not finite. " EMPTY "\n\nReferences\n----------\nNone\n";
+    "Notes\n-----\nOnly the knots change, in place: U[i] becomes U[0] + k * (U[i] - U[0]),\n"
+    "so that equal knots stay equal and the order of the knots holds. ValueError\n"
+    "for k <= 0 or a k that is not finite. " EMPTY "\n\nReferences\n----------\nNone\n";
 const char adapt_doc[] =
     "adapt($self, start, stop)\n--\n\nAdapts 'self' in a new domain.\n\n"
     "Parameters\n----------\nstart : float\n    New start of the domain.\n"
@@ -292,7 +293,10 @@ const char adapt_doc[] =
 const char derivative_doc[] =
     "derivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the derivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Order of the derivative (default 1).\n\n" NEW_TRAJ
-    "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n\n" BOOK ", sec. 3.3.\n";
+    "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n"
+    "ZeroDivisionError when an interior knot is repeated more than p - nu + 1\n"
+    "times (derivative nu - 1 jumps there); the message names the knot and its\n"
+    "multiplicity.\n\n" BOOK ", sec. 3.3.\n";
 const char antiderivative_doc[] =
     "antiderivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the antiderivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Number of integrations (default 1).\n\n" NEW_TRAJ

@@ -2,12 +2,13 @@
 // checks of velocity, acceleration and jerk limits, the uniform time stretch
 // that just meets such limits, and roughness integrals.
 //
-// Everything works on the Bezier pieces of the trajectory, computed here from
-// the object's own arrays: every knot span of positive length becomes the
-// Bernstein coefficients of its polynomial (blossoming), derivatives are
-// scaled differences of coefficients, and the convex-hull property bounds a
-// piece on any sub-interval. Roots are isolated by subdivision of the pieces
-// and refined by safeguarded Newton steps.
+// Everything works on the Bezier pieces of a derivative, computed here from
+// the object's own arrays: the control points of the derivative spline come
+// first (differences over knot intervals), then every knot span of positive
+// length becomes the Bernstein coefficients of its polynomial (blossoming),
+// and the convex-hull property bounds a piece on any sub-interval. Roots are
+// isolated by subdivision of the pieces and refined by safeguarded Newton
+// steps.
 #include "ductus/ductus.hpp"
 #include "arcus/cardo/cardo.h"
 
@@ -720,8 +721,10 @@ const char extrema_doc[] =
     "    nu-th derivative on [start, stop] and a time at which each occurs\n"
     "    (the earliest one when several do).\n\n"
     "Notes\n-----\n"
-    "Exact to rounding, not sampled: every knot span is converted to its\n"
-    "Bezier form, the zeros of derivative nu + 1 on it are isolated by\n"
+    "Exact to rounding, not sampled: the control points of derivative nu are\n"
+    "formed first (differences over knot intervals, so that short spans and an\n"
+    "offset of the values cost no accuracy), then every knot span is converted\n"
+    "to its Bezier form, the zeros of derivative nu + 1 on it are isolated by\n"
     "subdivision (the convex hull of the Bernstein coefficients bounds the\n"
     "polynomial) and refined by safeguarded Newton steps; the extrema are\n"
     "taken over these zeros and the ends of the spans. A derivative that is\n"
@@ -758,10 +761,12 @@ const char timescale_doc[] =
     "    k-th time derivative by s**-k, so s = max over the given limits of\n"
     "    (peak / limit)**(1 / k). s < 1: the motion can be made faster.\n\n"
     "Notes\n-----\n"
-    "After hscale(s), at least one peak equals its limit and violations() with\n"
-    "the same limits is empty up to rounding: a peak may still exceed its limit\n"
-    "by a few units in the last place; a stretch of s * (1 + 1e-12) leaves a\n"
-    "margin. Only a displacement trajectory\n"
+    "s is checked on the knots that hscale(s) leaves: after hscale(s) every\n"
+    "peak, as extrema() finds it, is at most its limit, so violations() with\n"
+    "the same limits is empty; s is raised by the few ulps that the rounding of\n"
+    "the stretched knots needs, so at least one peak equals its limit to about\n"
+    "1e-13 relative (knots far from zero, e.g. 1.7e9, round more coarsely).\n"
+    "Only a displacement trajectory\n"
     "(order 0) can be scaled so: ValueError for any other order, since\n"
     "stretching the domain of a velocity or acceleration trajectory does not\n"
     "scale its values. ValueError also when every limited derivative is zero\n"
@@ -781,8 +786,8 @@ const char roughness_doc[] =
     "Exact to rounding: Gauss-Legendre quadrature with p - nu + 1 points per\n"
     "knot span integrates the squared piece of degree 2 (p - nu) exactly.\n"
     "nu > p gives 0.0. ValueError for nu that is not a non-negative integer,\n"
-    "and for a trajectory without arrays; OverflowError when the derivative\n"
-    "exceeds the range of floats.\n\n"
+    "and for a trajectory without arrays; OverflowError when the derivative or\n"
+    "the integral exceeds the range of floats.\n\n"
     "References\n----------\n"
     "M. Abramowitz, I. A. Stegun, Handbook of Mathematical Functions, Dover,\n"
     "1965, sec. 25.4.\n";
