@@ -1,20 +1,24 @@
-// Linear least squares with a banded matrix by Givens rotations.
+// Linear least squares with a banded matrix by orthogonal transformations.
 //
-// The rows of the matrix arrive one at a time and are rotated into an upper
-// triangular factor R kept in band storage, together with Q^T b; nothing of
-// the matrix itself is stored. A row whose non-zero entries lie in the
-// columns col .. col + w - 1 meets at most the rows col .. of R, each holding
-// w entries, so that m rows cost O(m w^2) when they arrive in order of their
-// first column (as the rows of a B-spline fit do for increasing data
-// parameters), and the memory is nc * (w + 1) doubles. The condition number
-// of R is that of the matrix, not its square as with the normal equations.
+// The rows of the matrix arrive one at a time (BandLsqAddRow, a Givens
+// rotation per column) or in blocks of rows that start in the same column
+// (BandLsqAddBlock, a Householder reflection per column for the whole block)
+// and are reduced into an upper triangular factor R kept in band storage,
+// together with Q^T b; nothing of the matrix itself is stored. A row whose
+// non-zero entries lie in the columns col .. col + w - 1 meets the rows col ..
+// col + w - 1 of R, each holding w entries, so that m rows cost O(m w^2) when
+// they arrive in order of their first column (as the rows of a B-spline fit
+// do for increasing data parameters; rows in another order may fill in and
+// meet later rows of R as well), and the memory is nc * (w + 1) doubles. The
+// condition number of R is that of the matrix, not its square as with the
+// normal equations.
 //
 // Layout: row i of R holds R[i][i .. i + w - 1] at R[i * w .. i * w + w - 1];
 // entries of columns nc and beyond are zero. A row of R whose diagonal is
 // zero has not been reached by any matrix row yet.
 //
 // References: G. H. Golub, C. F. Van Loan, Matrix Computations, 4th ed.,
-// Johns Hopkins, 2013, sec. 5.1.8-5.1.9 and 5.3; C. L. Lawson, R. J. Hanson,
+// Johns Hopkins, 2013, sec. 5.1.2-5.1.9 and 5.3; C. L. Lawson, R. J. Hanson,
 // Solving Least Squares Problems, SIAM, 1995, ch. 27 (sequential processing
 // of banded problems).
 #include "cardo.h"
