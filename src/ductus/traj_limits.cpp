@@ -207,12 +207,14 @@ bool spline_pieces(int p, int n, const double* Uraw, const double* P, long long 
                 continue;
             }
             const double v = deg * (Q[j + 1] - Q[j]) / h;
-            E[j] = deg * (E[j + 1] + E[j]) / h + 4.0 * EPS * std::fabs(v);
+            // (a bound beyond the range of floats stays the largest float)
+            E[j] = std::min(deg * (E[j + 1] + E[j]) / h + 4.0 * EPS * std::fabs(v),
+                            std::numeric_limits<double>::max());
             Q[j] = v;
         }
     }
     for (int j = 0; j <= n - d; ++j) {
-        if (!std::isfinite(Q[j]) || !std::isfinite(E[j])) {
+        if (!std::isfinite(Q[j])) {
             return pv::fail(PyExc_OverflowError,
                             "derivative %lld of the trajectory overflows the range of floats", nu);
         }
