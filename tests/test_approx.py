@@ -234,3 +234,79 @@ def test_large_fit_does_not_block_other_threads():
         pytest.skip("the fit ran too fast to measure")
     # holding the lock, the other thread would only run in the 1 ms slices between the calls
     assert c2 - c1 > 0.25 * rate * dt
+
+
+def mp_lstsq(A, b, bw, dps=60):
+    """Least-squares solution of A x = b (A with bandwidth bw) from the normal equations in
+    `dps`-digit arithmetic: cond(A)**2 stays far below 10**dps."""
+    import mpmath
+
+    with mpmath.workdps(dps):
+        n = A.shape[1]
+        rows = [(np.flatnonzero(r), r) for r in A]
+        G = [dict() for _ in range(n)]
+        h = [mpmath.mpf(0)] * n
+        for (nz, r), bk in zip(rows, b):
+            for i in nz:
+                h[i] += mpmath.mpf(r[i]) * mpmath.mpf(bk)
+                for j in nz:
+                    if j >= i:
+                        G[i][j] = G[i].get(j, mpmath.mpf(0)) + mpmath.mpf(r[i]) * mpmath.mpf(r[j])
+        # banded Cholesky G = L L^T (upper rows stored), then two substitutions
+        for i in range(n):
+            for k in range(max(0, i - bw), i):
+                if i in G[k]:
+                    f = G[k][i] / G[k][k]
+                    for j in range(i, min(n, k + bw + 1)):
+                        if j in G[k]:
+                            G[i][j] = G[i].get(j, mpmath.mpf(0)) - f * G[k][j]
+                    h[i] -= f * h[k]
+        x = [mpmath.mpf(0)] * n
+        for i in reversed(range(n)):
+            s = h[i] - sum(G[i][j] * x[j] for j in G[i] if j > i)
+            x[i] = s / G[i][i]
+        return np.array([float(v) for v in x])
+
+
+@pytest.mark.parametrize("func", ["gcsplapp", "gdsplapp"])
+@pytest.mark.parametrize("p", [5, 7])
+def test_ill_conditioned_fit_keeps_its_digits(func, p):
+    # 200 points, 150 control points: cond of the problem about 7e8 (p = 5) and 7e12 (p = 7);
+    # the normal equations square it and lost every digit at p = 7
+    rng = np.random.default_rng(0)
+    xp = np.sort(rng.uniform(0.0, 1.0, 200))
+    xp[0], xp[-1] = 0.0, 1.0
+    fp = np.sin(6 * xp) + 0.1 * rng.standard_normal(200)
+    U = lsq_knots(xp, p, 150)
+    P = np.empty(150)
+    if func == "gdsplapp":
+        arcus.gdsplapp(xp, fp, p, U, P, (1.0, -2.0))
+        fixed = [0, 1, 148, 149]
+    else:
+        arcus.gcsplapp(xp, fp, p, U, P)
+        fixed = [0, 149]
+    A = BSpline.design_matrix(xp, U, p).toarray()[1:-1]
+    free = [i for i in range(150) if i not in fixed]
+    ref = mp_lstsq(A[:, free], fp[1:-1] - A[:, fixed] @ P[fixed], p)
+    assert np.abs(P[free] - ref).max() <= 1e-11 * np.abs(ref).max()
+
+
+@pytest.mark.parametrize("func", ["gcsplapp", "gdsplapp"])
+def test_numerically_rank_deficient_fit_is_refused(func):
+    # the only data point in the support of the middle control points lies 1e-9 past a knot,
+    # where their basis values are below 1e-25: the system has no meaningful solution
+    xp = np.r_[np.linspace(0, 0.2, 10), 0.4 + 1e-9, np.linspace(0.8, 1.0, 10)]
+    U = np.r_[[0.0] * 4, 0.4, 0.45, 0.5, 0.55, 0.6, [1.0] * 4]
+    A = BSpline.design_matrix(xp, U, 3).toarray()
+    assert np.linalg.matrix_rank(A[1:-1, 2:-2]) < 5
+    with pytest.raises(Exception, match=r"^'dgesv' LAPACK function failed with 'info' value: \d+$"):
+        getattr(arcus, func)(xp, np.sin(xp), 3, U, np.empty(9))
+
+
+def test_inner_points_in_any_order():
+    xp, fp = noisy(60, seed=3)
+    order = np.r_[0, 1 + np.random.default_rng(0).permutation(58), 59]
+    U = lsq_knots(xp, 3, 12)
+    P = np.empty(12)
+    arcus.gcsplapp(xp[order], fp[order], 3, U, P)
+    check_lstsq(xp, fp, U, 3, P, [0, 11])

@@ -282,3 +282,118 @@ def test_signatures_match_the_stubs():
         args = defs[name].args
         want = [(a.arg, ast.literal_eval(d)) for a, d in zip(args.args[1:], args.defaults)]
         assert [(p.name, p.default) for p in list(sig.parameters.values())[1:]] == want
+
+
+# ---------------------------------------------------------------- short spans, offsets, stretching
+# The oracle: scipy's piecewise polynomial of the derivative spline, one numpy polynomial per
+# span (local variable), its critical points by numpy's roots.
+
+
+def span_polys(U, P, p, nu):
+    from scipy.interpolate import PPoly
+
+    pp = PPoly.from_spline(BSpline(np.asarray(U, float), np.asarray(P, float), p).derivative(nu))
+    return [(pp.x[i + 1] - pp.x[i], pp.c[:, i]) for i in range(len(pp.x) - 1) if pp.x[i + 1] > pp.x[i]]
+
+
+def oracle_extrema(U, P, p, nu):
+    lo, hi = np.inf, -np.inf
+    for h, c in span_polys(U, P, p, nu):
+        ts = [0.0, h]
+        if len(c) > 2:
+            r = np.roots(np.polyder(c))
+            ts += [x.real for x in r if abs(x.imag) <= 1e-7 * h and 0.0 < x.real < h]
+        v = np.polyval(c, np.array(ts))
+        lo, hi = min(lo, v.min()), max(hi, v.max())
+    return lo, hi
+
+
+def oracle_roughness(U, P, p, nu):
+    return sum(np.polyval(np.polyint(np.polymul(c, c)), h) for h, c in span_polys(U, P, p, nu))
+
+
+SHORT_SPAN = (np.r_[[0.0] * 6, 0.5, 0.5 + 1e-9, [1.0] * 6], np.array([3.0, -1, 4, -1, -5, 4, 2, -3]))
+
+
+@pytest.mark.parametrize("nu", range(6))
+def test_short_span_extrema_and_roughness(nu):
+    U, P = SHORT_SPAN
+    t = pyvelt.trajectory(U, P, 5)
+    lo, hi = oracle_extrema(U, P, 5, nu)
+    scale = max(abs(lo), abs(hi))
+    ymin, _, ymax, _ = t.extrema(nu)
+    assert abs(ymin - lo) <= 1e-14 * scale and abs(ymax - hi) <= 1e-14 * scale
+    if nu < 5:
+        assert t.roughness(nu) == pytest.approx(oracle_roughness(U, P, 5, nu), rel=1e-13)
+    if nu == 2:
+        assert t.timescale(amax=1.0) == pytest.approx(np.sqrt(scale), rel=1e-13)
+
+
+@pytest.mark.parametrize("seed, offset, nu", [(7, 0.0, 4), (7, 0.0, 3), (3, 1e6, 1)])
+def test_many_close_knots_and_offset_values(seed, offset, nu):
+    rng = np.random.default_rng(seed)
+    U = np.r_[[0.0] * 6, np.sort(rng.uniform(0, 1, 1000)), [1.0] * 6]
+    P = rng.standard_normal(len(U) - 6) + offset
+    lo, hi = oracle_extrema(U, P, 5, nu)
+    ymin, _, ymax, _ = pyvelt.trajectory(U, P, 5).extrema(nu)
+    scale = max(abs(lo), abs(hi))
+    assert abs(ymin - lo) <= 1e-14 * scale and abs(ymax - hi) <= 1e-14 * scale
+
+
+def test_hscale_and_adapt_keep_knots_equal_and_ordered():
+    rng = np.random.default_rng(11)
+    bad = 0
+    for _ in range(300):
+        a = rng.uniform(-1e4, 1e4)
+        U = np.r_[[a] * 4, a + np.sort(rng.uniform(0, 5, 3)), [a + 5] * 4]
+        t = pyvelt.trajectory(U, rng.normal(size=7), 3)
+        k = rng.uniform(0.01, 100)
+        u = t.copy()
+        t.hscale(k)
+        u.adapt(rng.uniform(-1e4, 1e4), rng.uniform(1e4, 2e4))
+        for v in (t, u):
+            K = v.get_knotvector_asarray()
+            bad += bool(np.any(np.diff(K) < 0) or len(set(K[:4])) > 1 or len(set(K[-4:])) > 1)
+            v.extrema(1)  # accepted
+    assert bad == 0
+
+
+def test_limits_accept_knots_an_ulp_apart_as_evaluation_does():
+    U = np.r_[[1000.0] * 4, 1000.5, [1001.0] * 4]
+    U[1:4] = np.nextafter(1000.0, 0)  # as rounding leaves them
+    P = np.array([0.0, 1.0, -1.0, 2.0, 0.5])
+    t = pyvelt.trajectory(U, P, 3)
+    t(1000.25)
+    ref = np.maximum.accumulate(U)
+    lo, hi = oracle_extrema(ref, P, 3, 1)
+    ymin, _, ymax, _ = t.extrema(1)
+    assert ymin == pytest.approx(lo, rel=1e-13) and ymax == pytest.approx(hi, rel=1e-13)
+
+
+@pytest.mark.parametrize("start", [0.0, -3.3, 1000.0, 1.7e9])
+def test_timescale_certifies_its_stretch(start):
+    rng = np.random.default_rng(int(abs(start)) % 97)
+    limits = dict(vmax=1.0, amax=2.0, jmax=5.0)
+    for _ in range(15):
+        p, ni, span = int(rng.integers(3, 7)), int(rng.integers(0, 6)), rng.uniform(0.1, 10)
+        U = np.r_[[start] * (p + 1), np.sort(start + span * rng.uniform(0, 1, ni)), [start + span] * (p + 1)]
+        P = rng.standard_normal(len(U) - p - 1)
+        t = pyvelt.trajectory(U, P, p)
+        t.hscale(t.timescale(**limits))
+        assert t.violations(**limits) == []
+        K = t.get_knotvector_asarray()
+        ratio = max(max(map(abs, oracle_extrema(K, P, p, nu))) / limits[key]
+                    for nu, key in ((1, "vmax"), (2, "amax"), (3, "jmax")))
+        assert ratio <= 1.0 + 1e-12
+        if start != 1.7e9:  # there the stretched knots move by steps of 2.4e-7
+            assert ratio >= 1.0 - 1e-12
+
+
+def test_roughness_that_overflows_raises():
+    t = pyvelt.trajectory([0, 0, 0, 0, 1, 1, 1, 1], [0.0, 1e160, -1e160, 0.0], 3)
+    for nu in (0, 2):
+        with pytest.raises(OverflowError):
+            t.roughness(nu)
+    # large values whose integral is finite are no overflow
+    t = pyvelt.trajectory([0, 0, 0, 0, 1e-300, 1e-300, 1e-300, 1e-300], [0.0, 1e150, -1e150, 0.0], 3)
+    assert t.roughness(0) == pytest.approx(1e300 * 1e-300 * 3 / 70, rel=1e-13)

@@ -1,20 +1,28 @@
 // Least-squares approximation: a B-spline with fewer control points than
 // data points, through the first and last point (and, in gdsplapp, with the
-// end slopes fixed), from the normal equations of the free control points.
+// end slopes fixed), the other control points fitted in the least-squares
+// sense.
 //
-// On a clamped, finite, non-decreasing knot vector (the usual case) each data
-// point has at most p + 1 non-zero basis functions, found by the span search
-// and BasisFuns; the normal matrix then has p diagonals on each side and is
-// formed and solved in band storage (LAPACK dgbsv), in O(data points * p^2)
-// time and O(control points * p) memory. Any other knot vector takes the
-// dense formulation (every basis value by OneBasisFun, BLAS dgemm, LAPACK
-// dgesv), which also defines the results of the band one up to rounding.
+// The problem is solved by an orthogonal factorisation (Householder
+// reflections and Givens rotations, cardo's BandLsq routines), never through the normal equations, whose
+// condition number is the square of the problem's. On a clamped, finite,
+// non-decreasing knot vector (the usual case) each data point has at most
+// p + 1 non-zero basis functions, found by the span search and BasisFuns; its
+// row is reduced into a triangular factor with p + 1 entries per row, in
+// O(data points * p^2) time and O(control points * p) memory. Any other knot
+// vector takes every basis value from OneBasisFun into a dense factor.
+//
+// A system is rank deficient when a diagonal entry of the factor is at most
+// max(data points, free control points) * eps times the largest one (then the
+// condition number is at least the reciprocal of that); it is reported as
+// LAPACK's dgesv reports a singular matrix, with the 1-based index of the
+// first such free control point.
 #include "arcus/arcus.hpp"
 #include "arcus/cardo/cardo.h"
-#include "arcus/lapack.hpp"
 
 #include <algorithm>
 #include <cstddef>
+#include <limits>
 
 namespace arcus {
 
@@ -76,34 +84,61 @@ struct Fixed {
     }
 };
 
-// The normal equations of the free control points first .. first + nfree - 1
-// in band storage: NtN with p diagonals on each side in LAPACK general band
-// layout (kl = ku = p, ldab = 3p + 1, the first p rows left for the
-// factorisation), the right-hand side Nt R written into B.
-struct BandNormal {
-    int p, nfree, ldab;
-    Work<double> ab, work;  // work: left, right, N (p + 1 each)
-    Work<int> ipiv;
-    BandNormal(int p_, int nfree_)
+// Rank test of the triangular factor: a diagonal entry at most this many
+// times the largest one marks a rank-deficient system (numpy's default
+// cutoff for the rank of a K x nfree matrix, max(K, nfree) * eps).
+double rank_rtol(int K, int nfree) {
+    return static_cast<double>(std::max(K, nfree)) * std::numeric_limits<double>::epsilon();
+}
+
+// Solves the triangular system of a fit in place in B; the status in the
+// convention of 'dgesv': 0, or the 1-based index of the first free control
+// point whose diagonal entry fails the rank test.
+int solve_factor(int nfree, int w, const double* R, double* B, int K) {
+    if (nfree == 0) return 0;  // every control point is fixed
+    int col = -1, info = 0;
+    cardo::BandLsqSolve(nfree, w, R, B, rank_rtol(K, nfree), col, info);
+    return info == 0 ? 0 : (col >= 0 ? col + 1 : -info);
+}
+
+// The least-squares problem of the free control points first .. first +
+// nfree - 1, row by row: each inner data point gives the row of its free
+// basis values and its residual after the fixed control points. Rows with
+// the same first column (the data points of one knot span) are gathered in
+// blocks of at most BLOCK rows, each reduced into a band triangular factor
+// (w = p + 1 entries per row) by cardo's BandLsqAddBlock; B receives Q^T R
+// and then the solution.
+struct BandFit {
+    static constexpr int BLOCK = 128;
+    int p, nfree, w;
+    Work<double> R, work;  // work: left, right, N, row (p + 1 each), block, rhs
+    BandFit(int p_, int nfree_)
         : p(p_),
           nfree(nfree_),
-          ldab(3 * p_ + 1),
-          ab(Py_ssize_t(3 * p_ + 1) * (nfree_ > 0 ? nfree_ : 1)),
-          work(3 * (Py_ssize_t(p_) + 1)),
-          ipiv(nfree_) {}
-    bool ok() const { return ab.ok() && work.ok() && ipiv.ok(); }
+          w(p_ + 1),
+          R(Py_ssize_t(p_ + 1) * (nfree_ > 0 ? nfree_ : 1)),
+          work(4 * (Py_ssize_t(p_) + 1) + (2 * Py_ssize_t(p_) + 2) * BLOCK) {}
+    bool ok() const { return R.ok() && work.ok(); }
 
-    // Forms the system from the inner data points and solves it in place in
-    // B; the LAPACK status. B[0 .. nfree - 1] is the right-hand side.
+    // Forms and solves the problem from the inner data points; the status
+    // of solve_factor. B[0 .. nfree - 1] receives the solution.
     int run(int n, const double* U, const double* x, const double* f, int K, int first,
             const Fixed& fx, double* B) {
-        const int m = n + p + 1, w = p + 1, kd = p;
+        const int m = n + p + 1;
         double* left = work.data();
         double* right = left + w;
         double* N = right + w;
-        double* a = ab.data();
-        std::fill(a, a + Py_ssize_t(ldab) * nfree, 0.0);
-        std::fill(B, B + nfree, 0.0);
+        double* row = N + w;
+        double* blk = row + w;               // (2w - 1) columns of BLOCK rows
+        double* rhs = blk + (2 * w - 1) * BLOCK;
+        cardo::BandLsqInit(nfree, w, R.data(), B);
+        if (nfree == 0) return 0;  // every control point is fixed
+        int nr = 0, bcol = -1, info = 0;
+        const auto flush = [&]() {
+            if (nr > 0) cardo::BandLsqAddBlock(nfree, w, R.data(), B, bcol, nr, BLOCK, blk, rhs, row, info);
+            nr = 0;
+            return info == 0;
+        };
         const double lo = U[0], hi_ = U[m];
         int span = p;
         for (int k = 1; k <= K; ++k) {
@@ -122,88 +157,58 @@ struct BandNormal {
             // Free functions of this point: N[jlo .. jhi].
             const int jlo = std::max(0, first - c0);
             const int jhi = std::min(p, first + nfree - 1 - c0);
-            for (int j = jlo; j <= jhi; ++j) {
-                const int col = c0 + j - first;
-                B[col] += r * N[j];
-                // Upper triangle: rows col - (j - i) for i <= j.
-                double* colp = a + Py_ssize_t(col) * ldab + 2 * kd;
-                const double Nj = N[j];
-                for (int i = jlo; i <= j; ++i) colp[i - j] += N[i] * Nj;
-            }
+            if (jlo > jhi) continue;
+            const int col = c0 + jlo - first;
+            if ((col != bcol || nr == BLOCK) && !flush()) return -1;
+            bcol = col;
+            for (int j = 0; j < w; ++j) blk[j * BLOCK + nr] = j <= jhi - jlo ? N[jlo + j] : 0.0;
+            rhs[nr++] = r;
         }
-        // The lower triangle mirrors the upper one.
-        for (int col = 0; col < nfree; ++col) {
-            const int rmax = std::min(nfree - 1, col + kd);
-            for (int row = col + 1; row <= rmax; ++row) {
-                a[Py_ssize_t(col) * ldab + 2 * kd + row - col] =
-                    a[Py_ssize_t(row) * ldab + 2 * kd + col - row];
-            }
-        }
-        if (nfree == 0) return 0;  // every control point is fixed
-        int nn = nfree, kl = kd, ku = kd, nrhs = 1, ld = ldab, ldb = nfree, info = 0;
-        lapack::dgbsv(&nn, &kl, &ku, &nrhs, a, &ld, ipiv.data(), B, &ldb, &info);
-        return info;
+        if (!flush()) return -1;
+        return solve_factor(nfree, w, R.data(), B, K);
     }
 };
 
-// The dense normal equations: Nm holds N(first + c, p) at the inner data
-// parameters, column by column (K rows); R the residuals. Fills
-// P[first .. first + nfree - 1] with Nm^T R, solves Nm^T Nm x = Nm^T R with
-// NtN as work and returns the LAPACK status.
-struct Normal {
+// The same problem when the span search does not apply: every basis value by
+// OneBasisFun, each row rotated into a dense triangular factor (w = nfree).
+struct DenseFit {
     int K;      // inner data points
     int nfree;  // free control points
-    Work<double> basis, R, Nm, NtN;
-    Work<int> ipiv;
-    Normal(int p, int K_, int nfree_)
+    Work<double> basis, row, R;
+    DenseFit(int p, int K_, int nfree_)
         : K(K_),
           nfree(nfree_),
           basis(Py_ssize_t(p) + 1),
-          R(K_),
-          Nm(Py_ssize_t(K_) * nfree_),
-          NtN(Py_ssize_t(nfree_) * nfree_),
-          ipiv(nfree_) {}
-    bool ok() const { return basis.ok() && R.ok() && Nm.ok() && NtN.ok() && ipiv.ok(); }
+          row(nfree_ > 0 ? nfree_ : 1),
+          R(Py_ssize_t(nfree_ > 0 ? nfree_ : 1) * (nfree_ > 0 ? nfree_ : 1)) {}
+    bool ok() const { return basis.ok() && row.ok() && R.ok(); }
 
-    void fill_matrix(int p, int m, const double* U, const double* xp, int first) {
-        for (int c = 0; c < nfree; ++c) {
-            double* col = Nm.data() + Py_ssize_t(c) * K;
-            for (int k = 1; k <= K; ++k) {
-                cardo::OneBasisFun(p, m, U, first + c, xp[k], basis.data(), col[k - 1]);
-            }
-        }
-    }
     double basis_at(int p, int m, const double* U, int i, double u) const {
         double v = 0.0;
         cardo::OneBasisFun(p, m, U, i, u, basis.data(), v);
         return v;
     }
-    void residuals(int p, int m, const double* U, const double* x, const double* f,
-                   const Fixed& fx) {
+    int run(int p, int m, const double* U, const double* x, const double* f, int first,
+            const Fixed& fx, double* B) {
+        cardo::BandLsqInit(nfree, nfree, R.data(), B);
+        if (nfree == 0) return 0;  // every control point is fixed
+        double* rw = row.data();
         for (int k = 1; k <= K; ++k) {
             double r = f[k];
             for (int q = 0; q < fx.count; ++q) r = r - fx.val[q] * basis_at(p, m, U, fx.idx[q], x[k]);
-            R[k - 1] = r;
+            int c0 = -1;
+            for (int c = 0; c < nfree; ++c) {
+                const double v = basis_at(p, m, U, first + c, x[k]);
+                if (c0 < 0 && v != 0.0) c0 = c;
+                if (c0 >= 0) rw[c - c0] = v;
+            }
+            if (c0 < 0) continue;  // no free basis function at this point
+            for (int c = nfree - c0; c < nfree; ++c) rw[c] = 0.0;
+            int info = 0;
+            cardo::BandLsqAddRow(nfree, nfree, R.data(), B, c0, rw, r, info);
+            if (info) return -1;
         }
-    }
-    void fill_rhs(double* B) const {
-        for (int c = 0; c < nfree; ++c) {
-            const double* col = Nm.data() + Py_ssize_t(c) * K;
-            double s = 0.0;
-            for (int k = 0; k < K; ++k) s += R[k] * col[k];
-            B[c] = s;
-        }
-    }
-    int solve(double* B) {
-        if (nfree == 0) return 0;  // every control point is fixed
-        char ta = 't', tb = 'n';
-        int M = nfree, Nn = nfree, KK = K, lda = K, ldb = K, ldc = nfree;
-        double alpha = 1.0, beta = 0.0;
-        lapack::dgemm(&ta, &tb, &M, &Nn, &KK, &alpha, Nm.data(), &lda, Nm.data(), &ldb, &beta,
-                      NtN.data(), &ldc);
-        int n = nfree, nrhs = 1, ld = nfree, info = 0;
-        lapack::dgesv(&n, &nrhs, NtN.data(), &ld, ipiv.data(), B, &ld, &info);
-        return info;
+        return solve_factor(nfree, nfree, R.data(), B, K);
     }
 };
 
@@ -216,20 +221,17 @@ bool fit_free(int p, int n, DArr xp, DArr fp, DArr U, DArr P, int first, const F
     const double* f = fp.data;
     int info = 0;
     if (band_knots(p, m, U.data)) {
-        BandNormal ne(p, nfree);
-        if (!ne.ok()) return false;
+        BandFit ls(p, nfree);
+        if (!ls.ok()) return false;
         pv::NoGil nogil;
         fx.write(P.data);
-        info = ne.run(n, U.data, x, f, K, first, fx, P.data + first);
+        info = ls.run(n, U.data, x, f, K, first, fx, P.data + first);
     } else {
-        Normal ne(p, K, nfree);
-        if (!ne.ok()) return false;
+        DenseFit ls(p, K, nfree);
+        if (!ls.ok()) return false;
         pv::NoGil nogil;
         fx.write(P.data);
-        ne.residuals(p, m, U.data, x, f, fx);
-        ne.fill_matrix(p, m, U.data, x, first);
-        ne.fill_rhs(P.data + first);
-        info = ne.solve(P.data + first);
+        info = ls.run(p, m, U.data, x, f, first, fx, P.data + first);
     }
     return lapack_check(info);
 }
@@ -275,6 +277,9 @@ void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
 namespace {
 
 #define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+#define GOLUB \
+    "G. H. Golub, C. F. Van Loan, Matrix Computations, 4th ed., Johns Hopkins\n" \
+    "University Press, 2013, sec. 5.1.8 and 5.3 (Givens QR, least squares).\n"
 
 const char* const gcsplapp_args[] = {"gcsplapp", "xp", "fp", "p", "U", "P", nullptr};
 const char gcsplapp_doc[] =
@@ -294,21 +299,25 @@ const char gcsplapp_doc[] =
     "    fewer than the data points.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
-    "P[0] = fp[0] and P[n] = fp[-1]; the n - 1 inner control points solve the\n"
-    "normal equations (N^T N) P = N^T R. On a clamped knot vector they are formed\n"
-    "in band storage from the p + 1 non-zero basis values of each data point and\n"
-    "solved with 'dgbsv' (memory O(n p)); other knot vectors take the dense form\n"
-    "('dgemm', 'dgesv').\n"
+    "P[0] = fp[0] and P[n] = fp[-1]; the n - 1 inner control points minimise\n"
+    "||N P - R|| by an orthogonal factorisation (Householder, Givens), which keeps\n"
+    "the accuracy that the normal equations lose (they square the condition\n"
+    "number). On a clamped knot vector only the p + 1 non-zero basis values of\n"
+    "each data point are used and the factor is kept in band storage (time\n"
+    "O(len(xp) p^2), memory O(n p)); other knot vectors take a dense factor.\n"
     "AssertionError \"xp and fp must have same dimension\", \"p must be greater than\n"
     "or equal to 1\", \"n must be greater than or equal to p\", \"the number of points\n"
     "to be approximated must be greater than the number of control points\" (not\n"
     "checked under python -O). ValueError for a U of other than len(P) + p + 1\n"
     "knots (and, under -O, for p < 1, fewer than 2 control points or 3 data\n"
     "points). Exception \"'dgesv' LAPACK function failed with 'info' value: ...\"\n"
-    "when the normal matrix is singular, e.g. when a free control point has no\n"
-    "data parameter in its support.\n"
+    "when the system is rank deficient, e.g. when a free control point has no\n"
+    "data parameter in its support: a diagonal entry of the triangular factor\n"
+    "at most max(len(xp), n) * eps times the largest one (the condition number\n"
+    "is then at least its reciprocal); the value is the 1-based index of the\n"
+    "first such free control point.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n";
+    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB;
 
 const char* const gdsplapp_args[] = {"gdsplapp", "xp", "fp", "p", "U", "P", "dy", nullptr};
 const char gdsplapp_doc[] =
@@ -331,15 +340,15 @@ const char gdsplapp_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "P[0], P[1], P[n-1], P[n] are fixed by the end values and slopes; the n - 3\n"
-    "inner control points solve the normal equations, in band storage as in\n"
+    "inner control points are fitted by the orthogonal factorisation of\n"
     "`gcsplapp`.\n"
     "AssertionError with the messages of `gcsplapp` and \"n must be greater than or\n"
     "equal to 3\" (not checked under python -O). ValueError for a U of other than\n"
     "len(P) + p + 1 knots (and, under -O, for p < 1, fewer than 4 control points\n"
     "or 3 data points). Exception \"'dgesv' LAPACK function failed with 'info'\n"
-    "value: ...\" when the normal matrix is singular.\n"
+    "value: ...\" when the system is rank deficient, by the test of `gcsplapp`.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n";
+    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB;
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(gcsplapp), ARCUS_METHOD(gdsplapp), ARCUS_METHODS_END,

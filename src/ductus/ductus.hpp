@@ -286,6 +286,9 @@ void traj_c_vshift(TrajObj* self, double x);
 void traj_c_vscale(TrajObj* self, double k);
 void traj_c_hshift(TrajObj* self, double x);
 void traj_c_hscale(TrajObj* self, double k);
+// Knot u after scaling the time axis by k about the first knot u0. Rounding
+// is monotone in u, so equal knots stay equal and the order holds.
+inline double scaled_knot(double u0, double u, double k) { return u0 + k * (u - u0); }
 void fill_eval_slots(TrajVTab& t);
 void fill_edit_slots(TrajVTab& t);
 void fill_algebra_slots(TrajVTab& t);

@@ -18,8 +18,8 @@ void traj_c_hshift(TrajObj* self, double x) {
 void traj_c_hscale(TrajObj* self, double k) {
     if (!writable(self, true)) return;
     const DArr U = knots_of(self);
-    const double t = (k - 1.0) * U.data[0];
-    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = k * U.data[i] - t;
+    const double u0 = U.data[0];
+    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = scaled_knot(u0, U.data[i], k);
 }
 
 namespace {
@@ -140,6 +140,29 @@ bool nu_from_zero(int nu) {
            pv::fail(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
 }
 
+// After the derivative's difference quotient met a knot interval of zero
+// length: names the knot and its multiplicity. Derivative nu of a degree-p
+// spline is a spline only where every knot is repeated at most p - nu + 1
+// times; at a knot repeated more often, derivative nu - 1 jumps.
+void repeated_knot_error(const Data& d, int nu) {
+    const DArr U = d.U;
+    const int p = d.p, n = d.n;
+    for (int k = 1; k <= nu && k <= p; ++k) {
+        for (int j = 0; j <= n - k; ++j) {
+            if (U.data[j + p + 1] != U.data[j + k]) continue;
+            const double u = U.data[j + k];
+            int mult = 0;
+            for (Py_ssize_t i = 0; i < U.len; ++i) mult += U.data[i] == u;
+            PyErr_Clear();
+            pv::fail(PyExc_ZeroDivisionError,
+                     "derivative %d of a trajectory of degree %d needs every interior knot repeated at most "
+                     "p - nu + 1 = %d times, but the knot %s is repeated %d times",
+                     nu, p, p - nu + 1, pv::double_text(u).c_str(), mult);
+            return;
+        }
+    }
+}
+
 PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     Data d;
     if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
@@ -151,7 +174,10 @@ PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     Mem uk, pk;
     if (!uk.alloc(U.len) || !pk.alloc(P.len)) return nullptr;
     const int nk = arcus.dsplcpts2(U, P, d.p, nu.v, DArr{uk.get(), U.len}, DArr{pk.get(), P.len});
-    if (PyErr_Occurred()) return nullptr;
+    if (PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_ZeroDivisionError)) repeated_knot_error(d, nu.v);
+        return nullptr;
+    }
     const long long pd = static_cast<long long>(d.p) - nu.v;
     if (!uk.shrink(nk + pd + 2) || !pk.shrink(static_cast<long long>(nk) + 1)) return nullptr;
     return new_traj(uk, pk, pd, nk, self->order + static_cast<unsigned>(nu.v));
@@ -314,8 +340,9 @@ const char hscale_doc[] =
     "hscale($self, k, /)\n--\n\nScales 'self' horizontally keeping the start of the domain fixed.\n\n"
     "Parameters\n----------\nk : float\n    Positive factor of the domain length.\n\n"
     "Returns\n-------\nNone\n\n"
-    "Notes\n-----\nOnly the knots change, in place. ValueError for k <= 0 or a k that is\n"
-    "not finite. " GUARD " " EMPTY "\n\nReferences\n----------\nNone\n";
+    "Notes\n-----\nOnly the knots change, in place: U[i] becomes U[0] + k * (U[i] - U[0]),\n"
+    "so that equal knots stay equal and the order of the knots holds. ValueError\n"
+    "for k <= 0 or a k that is not finite. " GUARD " " EMPTY "\n\nReferences\n----------\nNone\n";
 const char adapt_doc[] =
     "adapt($self, start, stop)\n--\n\nAdapts 'self' in a new domain.\n\n"
     "Parameters\n----------\nstart : float\n    New start of the domain.\n"
@@ -327,7 +354,10 @@ const char adapt_doc[] =
 const char derivative_doc[] =
     "derivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the derivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Order of the derivative (default 1).\n\n" NEW_TRAJ
-    "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n\n" BOOK ", sec. 3.3.\n";
+    "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n"
+    "ZeroDivisionError when an interior knot is repeated more than p - nu + 1\n"
+    "times (derivative nu - 1 jumps there); the message names the knot and its\n"
+    "multiplicity.\n\n" BOOK ", sec. 3.3.\n";
 const char antiderivative_doc[] =
     "antiderivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the antiderivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Number of integrations (default 1).\n\n" NEW_TRAJ

@@ -2,13 +2,15 @@
 // checks of velocity, acceleration and jerk limits, the uniform time stretch
 // that just meets such limits, and roughness integrals.
 //
-// Everything works on the Bezier pieces of the trajectory, computed here from
-// the object's own arrays: every knot span of positive length becomes the
-// Bernstein coefficients of its polynomial (blossoming), derivatives are
-// scaled differences of coefficients, and the convex-hull property bounds a
-// piece on any sub-interval. Roots are isolated by subdivision of the pieces
-// and refined by safeguarded Newton steps.
+// Everything works on the Bezier pieces of a derivative, computed here from
+// the object's own arrays: the control points of the derivative spline come
+// first (differences over knot intervals), then every knot span of positive
+// length becomes the Bernstein coefficients of its polynomial (blossoming),
+// and the convex-hull property bounds a piece on any sub-interval. Roots are
+// isolated by subdivision of the pieces and refined by safeguarded Newton
+// steps.
 #include "ductus/ductus.hpp"
+#include "arcus/cardo/cardo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -130,76 +132,127 @@ void span_bezier(const double* U, const double* P, int p, int i, double* out, do
     }
 }
 
-// The pieces of derivative nu, after checking that the arrays describe a
-// spline: 0 <= p <= n, finite non-decreasing knots, finite control points
-// and a domain of positive length.
-bool make_pieces(TrajObj* self, long long nu, Pieces& pc) {
-    if (!need_data(self)) return false;
-    const int p = self->p, n = self->n;
+// The knots U[0 .. m] with every decrease within the knot tolerance (an
+// ulp or so, as rounding leaves it; evaluation accepts them too) made a tie:
+// U[i] = max(U[i - 1], U[i]). False when some knot is not finite or
+// decreases beyond the tolerance.
+bool tidy_knots(const double* U, Py_ssize_t len, std::vector<double>& out) {
+    out.resize(static_cast<std::size_t>(len));
+    for (Py_ssize_t i = 0; i < len; ++i) {
+        const double u = U[i];
+        if (!std::isfinite(u)) return false;
+        if (i == 0 || u >= out[i - 1]) {
+            out[i] = u;
+        } else {
+            if (!cardo::keq(u, out[i - 1])) return false;
+            out[i] = out[i - 1];
+        }
+    }
+    return true;
+}
+
+// The pieces of derivative nu of the spline of degree p with the knots
+// U[0 .. n + p + 1] and control points P[0 .. n], after checking that the
+// arrays describe a spline: 0 <= p <= n, finite knots that do not decrease
+// beyond the knot tolerance, finite control points and a domain of positive
+// length.
+//
+// The derivative spline comes first (The NURBS Book eq. 3.8, applied nu
+// times): its control points are differences of control points over knot
+// intervals of q + 1 spans, which stay well conditioned next to short spans
+// and do not see an offset of the values. Only then is each span of positive
+// length turned into the Bernstein coefficients of its polynomial.
+bool spline_pieces(int p, int n, const double* Uraw, const double* P, long long nu, Pieces& pc) {
     if (p < 0 || n < p) {
         return pv::fail(PyExc_ValueError, "the trajectory is not a spline: p = %d, n = %d", p, n);
     }
-    const DArr U = knots_of(self), P = cpts_of(self);
-    for (Py_ssize_t i = 0; i < U.len; ++i) {
-        if (!std::isfinite(U.data[i]) || (i > 0 && U.data[i] < U.data[i - 1])) {
-            return pv::fail(PyExc_ValueError,
-                            "the knot vector must hold finite, non-decreasing values");
-        }
+    const Py_ssize_t mlen = Py_ssize_t(n) + p + 2;
+    std::vector<double> Uv;
+    if (!tidy_knots(Uraw, mlen, Uv)) {
+        return pv::fail(PyExc_ValueError, "the knot vector must hold finite, non-decreasing values");
     }
-    for (Py_ssize_t i = 0; i < P.len; ++i) {
-        if (!std::isfinite(P.data[i])) {
+    const double* U = Uv.data();
+    for (int i = 0; i <= n; ++i) {
+        if (!std::isfinite(P[i])) {
             return pv::fail(PyExc_ValueError, "the control points must be finite");
         }
     }
-    if (!(U.data[n + 1] > U.data[p])) {
+    if (!(U[n + 1] > U[p])) {
         return pv::fail(PyExc_ValueError, "the domain of the trajectory has zero length");
     }
-    pc.start = U.data[p];
+    pc.start = U[p];
     std::size_t spans = 0;
-    for (int i = p; i <= n; ++i) spans += U.data[i + 1] > U.data[i];
+    for (int i = p; i <= n; ++i) spans += U[i + 1] > U[i];
     pc.a.reserve(spans);
     pc.b.reserve(spans);
     for (int i = p; i <= n; ++i) {
-        if (U.data[i + 1] > U.data[i]) {
-            pc.a.push_back(U.data[i]);
-            pc.b.push_back(U.data[i + 1]);
+        if (U[i + 1] > U[i]) {
+            pc.a.push_back(U[i]);
+            pc.b.push_back(U[i + 1]);
         }
     }
     if (nu > p) return true;  // zero everywhere
-    const std::size_t w = static_cast<std::size_t>(p) + 1;
+    const int d = static_cast<int>(nu), q = p - d;
+    // Control points of derivative k (k = 1 .. d) on the knots U[k .. m - k],
+    // and a bound of their rounding errors.
+    std::vector<double> Q(P, P + n + 1), E(static_cast<std::size_t>(n) + 1, 0.0);
+    for (int k = 1; k <= d; ++k) {
+        const int deg = p - k + 1;
+        for (int j = 0; j <= n - k; ++j) {
+            const double h = U[j + p + 1] - U[j + k];
+            if (!(h > 0.0)) {
+                // The basis function of this coefficient is zero everywhere.
+                Q[j] = 0.0;
+                E[j] = 0.0;
+                continue;
+            }
+            const double v = deg * (Q[j + 1] - Q[j]) / h;
+            // (a bound beyond the range of floats stays the largest float)
+            E[j] = std::min(deg * (E[j + 1] + E[j]) / h + 4.0 * EPS * std::fabs(v),
+                            std::numeric_limits<double>::max());
+            Q[j] = v;
+        }
+    }
+    for (int j = 0; j <= n - d; ++j) {
+        if (!std::isfinite(Q[j])) {
+            return pv::fail(PyExc_OverflowError,
+                            "derivative %lld of the trajectory overflows the range of floats", nu);
+        }
+    }
+    const std::size_t w = static_cast<std::size_t>(q) + 1;
     pc.c.resize(spans * w);
     pc.err.resize(spans);
     std::vector<double> work(w);
+    const double* Ud = U + d;  // knots of the derivative, degree q
     std::size_t k = 0;
     for (int i = p; i <= n; ++i) {
-        if (!(U.data[i + 1] > U.data[i])) continue;
-        span_bezier(U.data, P.data, p, i, pc.c.data() + w * k, work.data());
-        pc.err[k++] = 2.0 * static_cast<double>(w) * EPS * largest_abs(P.data + (i - p), p);
-    }
-    // Derivatives: q (c[j+1] - c[j]) / h, in place, one order at a time.
-    for (int q = p; q > p - nu; --q) {
-        for (k = 0; k < spans; ++k) {
-            double* c = pc.c.data() + w * k;
-            const double h = pc.b[k] - pc.a[k];
-            for (int j = 0; j < q; ++j) c[j] = q * (c[j + 1] - c[j]) / h;
-            pc.err[k] = 2.0 * q * pc.err[k] / h + 2.0 * EPS * largest_abs(c, q - 1);
-        }
-    }
-    for (k = 0; k < spans; ++k) {
-        for (long long j = 0; j <= p - nu; ++j) {
-            if (!std::isfinite(pc.c[w * k + j])) {
+        if (!(U[i + 1] > U[i])) continue;
+        const int s = i - d;  // the same span among the derivative's knots
+        double* c = pc.c.data() + w * k;
+        span_bezier(Ud, Q.data(), q, s, c, work.data());
+        double e = 0.0;
+        for (int j = s - q; j <= s; ++j) e = std::max(e, E[j]);
+        pc.err[k++] = e + 2.0 * static_cast<double>(w) * EPS * largest_abs(Q.data() + (s - q), q);
+        for (std::size_t j = 0; j < w; ++j) {
+            if (!std::isfinite(c[j])) {
                 return pv::fail(PyExc_OverflowError,
                                 "derivative %lld of the trajectory overflows the range of floats",
                                 nu);
             }
         }
     }
-    pc.q = p - static_cast<int>(nu);
-    // Keep q + 1 coefficients per piece.
-    const std::size_t wq = static_cast<std::size_t>(pc.q) + 1;
-    for (k = 1; k < spans; ++k) std::copy(pc.c.data() + w * k, pc.c.data() + w * k + wq, pc.c.data() + wq * k);
-    pc.c.resize(spans * wq);
+    pc.q = q;
     return true;
+}
+
+bool make_pieces(TrajObj* self, long long nu, Pieces& pc) {
+    Data d;
+    if (!d.take(self)) return false;
+    if (d.p < 0 || d.n < d.p) {
+        return pv::fail(PyExc_ValueError, "the trajectory is not a spline: p = %d, n = %d", d.p,
+                        d.n);
+    }
+    return spline_pieces(d.p, d.n, d.U.data, d.P.data, nu, pc);
 }
 
 // Value of a Bernstein polynomial (degree q >= 0) at s in [0, 1] (de
@@ -515,7 +568,8 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
     const LimitSpec ls[3] = {{"vmax", "velocity", 1, vmax},
                              {"amax", "acceleration", 2, amax},
                              {"jmax", "jerk", 3, jmax}};
-    if (!need_data(self) || !check_limits(self, ls, 3)) return 0.0;
+    Data d;
+    if (!d.take(self) || !check_limits(self, ls, 3)) return 0.0;
     if (self->order != 0) {
         pv::fail(PyExc_ValueError,
                  "timescale() needs a displacement trajectory (order 0), got order %u: "
@@ -546,7 +600,47 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
                  "the limited derivatives are zero everywhere: every time scale meets the limits");
         return 0.0;
     }
-    return s;
+    // The peaks of the stretched trajectory differ from peak / s**k by the
+    // rounding of the stretched knots: check them on exactly the knots that
+    // hscale(s) gives, and grow s by the excess and a few ulps until every
+    // limit holds.
+    try {
+        const DArr U = d.U;
+        std::vector<double> Us(static_cast<std::size_t>(U.len));
+        for (int it = 0; it < 100; ++it) {
+            Us[0] = U.data[0];
+            for (Py_ssize_t i = 1; i < U.len; ++i) {
+                Us[i] = scaled_knot(U.data[0], U.data[i], s);
+                if (!std::isfinite(Us[i])) {
+                    pv::fail(PyExc_OverflowError, "the time scale overflows the range of floats");
+                    return 0.0;
+                }
+            }
+            double grow = 1.0;
+            bool holds = true;
+            for (const LimitSpec& l : ls) {
+                if (!l.lim.given) continue;
+                Pieces pc;
+                if (!spline_pieces(d.p, d.n, Us.data(), d.P.data, l.k, pc)) return 0.0;
+                const Ext e = extrema_of(pc);
+                const double peak = std::max(std::fabs(e.ymin), std::fabs(e.ymax));
+                if (peak > l.lim.v) {
+                    holds = false;
+                    const double r = peak / l.lim.v;
+                    grow = std::max(grow, l.k == 1 ? r : (l.k == 2 ? std::sqrt(r) : std::cbrt(r)));
+                }
+            }
+            if (holds) return s;
+            // Doubling nudges: knots far from zero move only by their own ulps.
+            s = s * grow * (1.0 + std::ldexp(EPS, it));
+            if (!std::isfinite(s)) break;
+        }
+    } catch (const std::bad_alloc&) {
+        no_memory();
+        return 0.0;
+    }
+    pv::fail(PyExc_OverflowError, "no time scale within the range of floats meets the limits");
+    return 0.0;
 }
 
 double roughness(TrajObj* self, NuArg<2> nu) {
@@ -554,15 +648,21 @@ double roughness(TrajObj* self, NuArg<2> nu) {
         Pieces pc;
         if (!make_pieces(self, nu.v, pc)) return 0.0;
         if (pc.q < 0) return 0.0;
-        // m points integrate degree 2m - 1 >= 2q exactly.
+        // m points integrate degree 2m - 1 >= 2q exactly. The pieces are
+        // scaled by their largest coefficient so that the squares overflow
+        // only when the integral does.
         const int m = pc.q + 1;
-        std::vector<double> x, wt, w;
+        double big = 0.0;
+        for (std::size_t k = 0; k < pc.count(); ++k) big = std::max(big, largest_abs(pc.coefs(k), pc.q));
+        if (big == 0.0) return 0.0;
+        std::vector<double> x, wt, w, c(static_cast<std::size_t>(m));
         gauss_legendre(m, x, wt);
         double sum = 0.0, comp = 0.0;  // Neumaier summation over the pieces
         for (std::size_t k = 0; k < pc.count(); ++k) {
+            for (int j = 0; j < m; ++j) c[j] = pc.coefs(k)[j] / big;
             double piece = 0.0;
             for (int i = 0; i < m; ++i) {
-                const double g = bez_eval(pc.coefs(k), pc.q, 0.5 * (1.0 + x[i]), w);
+                const double g = bez_eval(c.data(), pc.q, 0.5 * (1.0 + x[i]), w);
                 piece += wt[i] * g * g;
             }
             const double v = 0.5 * (pc.b[k] - pc.a[k]) * piece;
@@ -570,7 +670,13 @@ double roughness(TrajObj* self, NuArg<2> nu) {
             comp += std::fabs(sum) >= std::fabs(v) ? (sum - t) + v : (v - t) + sum;
             sum = t;
         }
-        return sum + comp;
+        const double r = (sum + comp) * big * big;
+        if (!std::isfinite(r)) {
+            pv::fail(PyExc_OverflowError,
+                     "the roughness integral of derivative %lld overflows the range of floats", nu.v);
+            return 0.0;
+        }
+        return r;
     } catch (const std::bad_alloc&) {
         no_memory();
         return 0.0;
@@ -619,8 +725,10 @@ const char extrema_doc[] =
     "    nu-th derivative on [start, stop] and a time at which each occurs\n"
     "    (the earliest one when several do).\n\n"
     "Notes\n-----\n"
-    "Exact to rounding, not sampled: every knot span is converted to its\n"
-    "Bezier form, the zeros of derivative nu + 1 on it are isolated by\n"
+    "Exact to rounding, not sampled: the control points of derivative nu are\n"
+    "formed first (differences over knot intervals, so that short spans and an\n"
+    "offset of the values cost no accuracy), then every knot span is converted\n"
+    "to its Bezier form, the zeros of derivative nu + 1 on it are isolated by\n"
     "subdivision (the convex hull of the Bernstein coefficients bounds the\n"
     "polynomial) and refined by safeguarded Newton steps; the extrema are\n"
     "taken over these zeros and the ends of the spans. A derivative that is\n"
@@ -657,10 +765,12 @@ const char timescale_doc[] =
     "    k-th time derivative by s**-k, so s = max over the given limits of\n"
     "    (peak / limit)**(1 / k). s < 1: the motion can be made faster.\n\n"
     "Notes\n-----\n"
-    "After hscale(s), at least one peak equals its limit and violations() with\n"
-    "the same limits is empty up to rounding: a peak may still exceed its limit\n"
-    "by a few units in the last place; a stretch of s * (1 + 1e-12) leaves a\n"
-    "margin. Only a displacement trajectory\n"
+    "s is checked on the knots that hscale(s) leaves: after hscale(s) every\n"
+    "peak, as extrema() finds it, is at most its limit, so violations() with\n"
+    "the same limits is empty; s is raised by the few ulps that the rounding of\n"
+    "the stretched knots needs, so at least one peak equals its limit to about\n"
+    "1e-13 relative (knots far from zero, e.g. 1.7e9, round more coarsely).\n"
+    "Only a displacement trajectory\n"
     "(order 0) can be scaled so: ValueError for any other order, since\n"
     "stretching the domain of a velocity or acceleration trajectory does not\n"
     "scale its values. ValueError also when every limited derivative is zero\n"
@@ -680,8 +790,8 @@ const char roughness_doc[] =
     "Exact to rounding: Gauss-Legendre quadrature with p - nu + 1 points per\n"
     "knot span integrates the squared piece of degree 2 (p - nu) exactly.\n"
     "nu > p gives 0.0. ValueError for nu that is not a non-negative integer,\n"
-    "and for a trajectory without arrays; OverflowError when the derivative\n"
-    "exceeds the range of floats.\n\n"
+    "and for a trajectory without arrays; OverflowError when the derivative or\n"
+    "the integral exceeds the range of floats.\n\n"
     "References\n----------\n"
     "M. Abramowitz, I. A. Stegun, Handbook of Mathematical Functions, Dover,\n"
     "1965, sec. 25.4.\n";

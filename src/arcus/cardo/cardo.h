@@ -288,6 +288,30 @@ void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& i
 
 // ------------------------------------------------------------ least-squares approximation
 
+// Banded linear least squares by Givens rotations (bandlsq.cpp). R holds nc
+// rows of w doubles: row i of the upper triangular factor from its diagonal
+// on (columns i .. i + w - 1); z the nc doubles of Q^T b.
+// Zeroes R[0 .. nc * w - 1] and z[0 .. nc - 1].
+void BandLsqInit(int nc, int w, double* R, double* z);
+// Rotates the matrix row whose entries of the columns col .. col + w - 1 are
+// row[0 .. w - 1] (entries of columns nc and beyond count as zero), with its
+// right-hand side rhs, into R and z. `row` is used as work. info: -1 nc < 0,
+// -2 w < 1, -5 col outside 0 .. nc - 1.
+void BandLsqAddRow(int nc, int w, double* R, double* z, int col, double* row, double rhs,
+                   int& info);
+// The same for the nr rows of a block whose entries of the columns col ..
+// col + w - 1 are A[t * ld + r] (t = 0 .. w - 1, r = 0 .. nr - 1), with the
+// right-hand sides b[0 .. nr - 1], by Householder reflections. A holds
+// (2w - 1) * ld doubles and b and row (w doubles) are used as work.
+// info: -1 nc < 0, -2 w < 1, -5 col outside 0 .. nc - 1, -6 nr < 0, -7 ld < nr.
+void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int ld, double* A,
+                     double* b, double* row, int& info);
+// Solves R x = z by back substitution, x replacing z. A diagonal entry of R
+// that is zero or at most rtol times the largest one makes the system rank
+// deficient: info 2, `col` the first such column, z unchanged. Otherwise
+// info 0 and col -1. info: -1 nc < 0, -2 w < 1, -5 rtol negative or NaN.
+void BandLsqSolve(int nc, int w, const double* R, double* z, double rtol, int& col, int& info);
+
 // ------------------------------------------------------------ curve algebra
 
 // Highest index of the union of the clamped knot vectors U1[0..m1] and
