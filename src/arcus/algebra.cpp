@@ -316,7 +316,7 @@ const char splcsum_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "When U1 and U2 have the same length and are equal within the rounding\n"
-    "tolerance 8 eps max(|U1[0]|, |U1[-1]|), U1 is copied into UK and PK = P1 + P2; mk and\n"
+    "tolerance 4 eps max(|U1[0]|, |U1[-1]|), U1 is copied into UK and PK = P1 + P2; mk and\n"
     "nk must then be len(U1) - 1 and len(P1) - 1. Otherwise mk and nk must be the\n"
     "values of `knotuniondim`. AssertionError \"same extremes of the knot vector is\n"
     "required\" before anything is written (not checked under python -O);\n"

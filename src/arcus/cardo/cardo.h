@@ -40,7 +40,7 @@ inline bool keq(double a, double b) { return std::fabs(a - b) <= ktol(a, b); }
 // shifted times, and two knots farther apart than a few ulps are never the
 // same. (ktol above, a relative tolerance of 1e-9, stays for validation,
 // removal and tolerant equality.) NaN or infinite ends give 0: exact tests.
-constexpr double KNOT_ULPS = 8.0;
+constexpr double KNOT_ULPS = 4.0;
 inline double scale_tol(double lo, double hi) {
     const double fa = std::fabs(lo), fb = std::fabs(hi);
     const double t = KNOT_ULPS * 2.220446049250313e-16 * (fa > fb ? fa : fb);
