@@ -1,4 +1,6 @@
-// Degree elevation of a B-spline (The NURBS Book A5.9 for a scalar spline).
+// Degree elevation of a B-spline: the Bezier decomposition and elevation of
+// The NURBS Book A5.9 for a scalar spline, with the surplus knots removed by
+// steps that stay stable on uneven spans.
 #include "cardo.h"
 
 #include <algorithm>
