@@ -280,8 +280,8 @@ int DegreeElevateCheck(int n, int p, const double* U, int t);
 // DegreeElevateCurve, for arguments that pass DegreeElevateCheck; 64-bit so
 // that absurd t cannot overflow.
 void DegreeElevateSizes(int n, int p, const double* U, int t, long long& nh, long long& mh);
-// Raises the degree by t (The NURBS Book A5.9, stable knot removal). Uh and Q must hold mh + 1 and
-// nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
+// Raises the degree by t (The NURBS Book A5.9, stable knot removal). Uh and
+// Q must hold mh + 1 and nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
 // -5 t <= 0, 1 no work storage; on a nonzero info nothing is written.
 void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, double* Uh,
                         int& nh, double* Q, int& info);
