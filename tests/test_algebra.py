@@ -100,7 +100,7 @@ def test_splcsum_tolerance_equal_vectors_take_the_direct_path():
     p = 3
     U1 = clamped(p, [0.3, 0.5])
     U2 = U1.copy()
-    U2[4] += 1e-14
+    U2[4] += 2 * np.spacing(U2[4])  # equal after rounding
     P1, P2 = curve(p, U1, 1), curve(p, U2, 2)
     mk, nk = len(U1) - 1, len(P1) - 1
     UK, PK = np.empty(mk + 1), np.empty(nk + 1)

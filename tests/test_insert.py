@@ -67,7 +67,7 @@ def test_splkins_example_and_keywords():
         (clamped(3, [0.5]), 0.5, 0, -8),
         (clamped(3, [0.5]), 0.0, 1, -7),               # U[0] has multiplicity p + 1
         (clamped(3, [0.5]), 1.0, 1, -7),               # and so has U[m]
-        (clamped(3, [0.5]), 1.0 - 1e-12, 1, -7),       # U[m] within the knot tolerance
+        (clamped(3, [0.5]), 1.0 - 4e-16, 1, -7),       # U[m] within the knot tolerance
         (clamped(3, [0.5]), 1.0 + 1e-12, 1, -5),       # outside, although within tolerance
         (clamped(3, [0.5]), -0.5, 1, -5),
         (clamped(3, [0.5]), 7.0, 1, -5),

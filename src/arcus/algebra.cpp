@@ -77,7 +77,7 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
     bool same = U1.len == U2.len;
     if (same) {
         pv::NoGil nogil;
-        for (Py_ssize_t i = 0; same && i < U1.len; ++i) same = cardo::keq(U1.data[i], U2.data[i]);
+        same = cardo::same_knots(m1, U1.data, U2.data);
     }
     if (same) {
         // The knot vectors are equal: add the control points. The sizes must
@@ -324,8 +324,8 @@ const char splcsum_doc[] =
     "PK : ndarray of float64\n    Output, nk + 1 control points.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
-    "When U1 and U2 have the same length and are equal within the knot tolerance\n"
-    "max(1e-9 * max(|a|, |b|), 1e-13), U1 is copied into UK and PK = P1 + P2; mk and\n"
+    "When U1 and U2 have the same length and are equal within the rounding\n"
+    "tolerance 4 eps max(|U1[0]|, |U1[-1]|), U1 is copied into UK and PK = P1 + P2; mk and\n"
     "nk must then be len(U1) - 1 and len(P1) - 1. Otherwise mk and nk must be the\n"
     "values of `knotuniondim`. AssertionError \"same extremes of the knot vector is\n"
     "required\" before anything is written (not checked under python -O);\n"

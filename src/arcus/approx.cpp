@@ -139,13 +139,13 @@ struct BandFit {
             nr = 0;
             return info == 0;
         };
-        const double lo = U[0], hi_ = U[m];
+        const double lo = U[0], hi_ = U[m], tol = cardo::scale_tol(lo, hi_);
         int span = p;
         for (int k = 1; k <= K; ++k) {
             const double u = x[k];
             // Outside the knot domain (beyond the tolerance) every basis value
             // is zero: the point adds nothing.
-            if (!(u >= lo - cardo::ktol(u, lo) && u <= hi_ + cardo::ktol(u, hi_))) continue;
+            if (!(u >= lo - tol && u <= hi_ + tol)) continue;
             span = cardo::FindSpanNext(n, p, u, U, span);
             cardo::BasisFuns(span, u, p, U, left, right, N);
             const int c0 = span - p;  // index of the control point of N[0]

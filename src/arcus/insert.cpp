@@ -16,7 +16,12 @@ void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q) {
     cardo::FindSpanMult(np, p, u, UP.data, k, s);
     // The span search places the right end in the last span, where no
     // knot is counted; its true multiplicity is p + 1, as at the left end.
-    if (cardo::keq(u, UP.data[np + p + 1])) s = p + 1;
+    const double* U = UP.data;
+    if (std::fabs(u - U[np + p + 1]) <= cardo::scale_tol(U[p], U[np + 1])) s = p + 1;
+    // A u within rounding of a knot raises that knot's multiplicity: the
+    // copies inserted are the knot itself, so the curve stays exactly the
+    // same and equal knots stay equal.
+    else if (s > 0 && s <= p) u = U[k];
     if (!check_info(cardo::CurveKnotInsCheckArgs(np, p, UP.data, u, k, s, r))) return;
     if (!pv::need_len("splkins", "UQ", UQ.len, Py_ssize_t(np) + p + 2 + r) ||
         !pv::need_len("splkins", "Q", Q.len, Py_ssize_t(np) + 1 + r)) {
@@ -67,7 +72,9 @@ const char splkins_doc[] =
     "Q : ndarray of float64\n    Output, len(P) + r control points.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
-    "The span and the multiplicity of u are found with the knot tolerance. The\n"
+    "The span and the multiplicity of u are found with the rounding tolerance of\n"
+    "`findspan`: a u within it of a knot inserts copies of that knot, a u that\n"
+    "differs by more is a new knot. The\n"
     "end knots UP[0] and UP[m] have multiplicity p + 1 and cannot be inserted.\n"
     "ValueError with info -2 (p < 0), -1 (np < p), -3 (invalid UP), -5 (u outside\n"
     "the domain), -7 (multiplicity of u above p), -8 (r <= 0 or r + s > p);\n"

@@ -51,9 +51,10 @@ std::string num(double x) {
 // domain [U[p], U[nP+1]] (within the knot tolerance).
 bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
     const double lo = U.data[p], hi_ = U.data[nP + 1];
+    const double tol = cardo::scale_tol(lo, hi_);
     for (Py_ssize_t i = 1; i + 1 < xp.len; ++i) {
         const double x = xp.data[i];
-        if (!(x >= lo - cardo::ktol(x, lo) && x <= hi_ + cardo::ktol(x, hi_))) {
+        if (!(x >= lo - tol && x <= hi_ + tol)) {
             return pv::fail(PyExc_ValueError, "%s(): xp[%zd] = %s lies outside the knot domain [%s, %s]",
                             fname, i, num(x).c_str(), num(lo).c_str(), num(hi_).c_str());
         }

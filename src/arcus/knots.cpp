@@ -249,7 +249,9 @@ const char findspan_doc[] =
     "Returns\n-------\n"
     "int\n    The index i with U[i] - tol <= u <= U[i+1] - tol; n at the right end.\n\n"
     "Notes\n-----\n"
-    "ValueError with info -1 for p < 0 and -3 for an invalid knot vector. u is not\n"
+    "tol = 4 eps max(|U[p]|, |U[n+1]|) is the rounding of the knot vector's\n"
+    "scale (eps the double epsilon), so a shifted or scaled time axis gives the\n"
+    "same spans. ValueError with info -1 for p < 0 and -3 for an invalid knot vector. u is not\n"
     "checked against the domain: outside it the nearest end span is returned.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A2.1.\n";

@@ -52,8 +52,8 @@ bool refuse_none(PyObject* o, const char* argname, const char* expected) {
 // union of both vectors.
 bool sum_sizes(const Data& a, const Data& b, int& mk, int& nk) {
     const DArr U1 = a.U, U2 = b.U;
-    bool same = U1.len == U2.len;
-    for (Py_ssize_t i = 0; same && i < U1.len; ++i) same = cardo::keq(U1.data[i], U2.data[i]);
+    const bool same = U1.len == U2.len &&
+                      cardo::same_knots(static_cast<int>(U1.len) - 1, U1.data, U2.data);
     if (same) {
         mk = static_cast<int>(U1.len) - 1;
         nk = a.n;

@@ -174,20 +174,20 @@ void BasisFuns(int span, double u, int p, const double* U, double* left, double*
 }
 
 void OneBasisFun(int p, int m, const double* U, int i, double u, double* N, double& Nip) {
-    if ((i == 0 && keq(u, U[0])) || (i == m - p - 1 && keq(u, U[m]))) {
+    const double tol = scale_tol(U[0], U[m]);
+    if ((i == 0 && std::fabs(u - U[0]) <= tol) || (i == m - p - 1 && std::fabs(u - U[m]) <= tol)) {
         Nip = 1.0;
         return;
     }
     // Both ends of the local support use the tolerant assignment of FindSpan:
     // u belongs to [U[k] - tol, U[k+1] - tol), so the degree-0 functions
     // partition unity also just below a knot.
-    if (u < U[i] - ktol(u, U[i]) || u > U[i + p + 1] - ktol(u, U[i + p + 1])) {
+    if (u < U[i] - tol || u > U[i + p + 1] - tol) {
         Nip = 0.0;
         return;
     }
     for (int j = 0; j <= p; ++j) {
-        const bool in = !(u < U[i + j] - ktol(u, U[i + j])) &&
-                        u < U[i + j + 1] - ktol(u, U[i + j + 1]);
+        const bool in = !(u < U[i + j] - tol) && u < U[i + j + 1] - tol;
         N[j] = in ? 1.0 : 0.0;
     }
     for (int k = 1; k <= p; ++k) {

@@ -30,6 +30,33 @@ inline double ktol(double a, double b) {
 }
 // a == b within the knot tolerance (NaN never compares equal).
 inline bool keq(double a, double b) { return std::fabs(a - b) <= ktol(a, b); }
+
+// The rounding tolerance of a knot vector: the span search, multiplicities,
+// insertion, refinement and the sum take two knots, or a point and a knot,
+// for the same when they differ by at most KNOT_ULPS units of rounding of the
+// vector's scale, the larger magnitude of its domain ends lo and hi. It stands
+// for the rounding of the knots themselves, so it moves with the time axis:
+// shifting or scaling the axis changes results only by the rounding of the
+// shifted times, and two knots farther apart than a few ulps are never the
+// same. (ktol above, a relative tolerance of 1e-9, stays for validation,
+// removal and tolerant equality.) NaN or infinite ends give 0: exact tests.
+constexpr double KNOT_ULPS = 4.0;
+inline double scale_tol(double lo, double hi) {
+    const double fa = std::fabs(lo), fb = std::fabs(hi);
+    const double t = KNOT_ULPS * 2.220446049250313e-16 * (fa > fb ? fa : fb);
+    return t < 1.79e308 ? t : 0.0;  // also 0 for NaN
+}
+// scale_tol of the domain [U[p], U[n+1]] of a clamped vector.
+inline double span_tol(int n, int p, const double* U) { return scale_tol(U[p], U[n + 1]); }
+// The knot vectors U1[0..m] and U2[0..m] are the same within the rounding
+// tolerance of U1 (NaN knots never are).
+inline bool same_knots(int m, const double* U1, const double* U2) {
+    const double tol = scale_tol(U1[0], U1[m]);
+    for (int i = 0; i <= m; ++i) {
+        if (!(std::fabs(U1[i] - U2[i]) <= tol)) return false;
+    }
+    return true;
+}
 // |x| <= 1e-13.
 inline bool near_zero(double x) { return std::fabs(x) <= KNOT_ATOL; }
 
@@ -74,8 +101,9 @@ inline int FindSpanGuess(int n, int p, double u, const double* U) {
 // bisection's guess; hint in p..n.
 inline int FindSpanNext(int n, int p, double u, const double* U, int hint) {
     if (u >= U[hint]) {
-        if (u < U[hint + 1] - ktol(u, U[hint + 1])) return hint;
-        if (hint < n && u >= U[hint + 1] && u < U[hint + 2] - ktol(u, U[hint + 2])) return hint + 1;
+        const double tol = span_tol(n, p, U);
+        if (u < U[hint + 1] - tol) return hint;
+        if (hint < n && u >= U[hint + 1] && u < U[hint + 2] - tol) return hint + 1;
     }
     return FindSpanFrom(n, p, u, U, FindSpanGuess(n, p, u, U));
 }
@@ -252,8 +280,8 @@ int DegreeElevateCheck(int n, int p, const double* U, int t);
 // DegreeElevateCurve, for arguments that pass DegreeElevateCheck; 64-bit so
 // that absurd t cannot overflow.
 void DegreeElevateSizes(int n, int p, const double* U, int t, long long& nh, long long& mh);
-// Raises the degree by t (The NURBS Book A5.9). Uh and Q must hold mh + 1 and
-// nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
+// Raises the degree by t (The NURBS Book A5.9, stable knot removal). Uh and
+// Q must hold mh + 1 and nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
 // -5 t <= 0, 1 no work storage; on a nonzero info nothing is written.
 void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, double* Uh,
                         int& nh, double* Q, int& info);

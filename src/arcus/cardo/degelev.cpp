@@ -1,4 +1,6 @@
-// Degree elevation of a B-spline (The NURBS Book A5.9 for a scalar spline).
+// Degree elevation of a B-spline: the Bezier decomposition and elevation of
+// The NURBS Book A5.9 for a scalar spline, with the surplus knots removed by
+// steps that stay stable on uneven spans.
 #include "cardo.h"
 
 #include <algorithm>
@@ -41,6 +43,40 @@ double log_binomial(int a, int b) {
     return std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0);
 }
 
+// Removes one copy of the last knot u = K[nk - 1] (s copies at the end of
+// K[0..nk-1]) from the degree-q spline with control points Q[0..nq-1], whose
+// knots continue with the value `next` beyond K. The curve is assumed to stay
+// the same (the removal is exact), so of the equations of the reverse
+// insertion, Q'[i] = a[i] Q[i] + (1 - a[i]) Q[i-1] with
+// a[i] = (u - K[i]) / (next - K[i]), one is redundant: the points are solved
+// from the left while a[i] >= 1/2 and from the right where a[i] < 1/2, so
+// no step divides by less than 1/2 and uneven spans do not magnify rounding.
+void remove_last_knot(int q, double* K, int& nk, double* Q, int& nq, double next) {
+    const int r = nk - 1;
+    const double u = K[r];
+    int s = 1;
+    while (s < r + 1 && K[r - s] == u) ++s;
+    const int L = r - q, R = r - s;
+    auto alpha = [&](int i) { return (u - K[i]) / (next - K[i]); };
+    int c = L;
+    while (c < R && alpha(c) >= 0.5) ++c;
+    for (int i = L; i < c; ++i) {
+        const double al = alpha(i);
+        Q[i] = (Q[i] - (1.0 - al) * Q[i - 1]) / al;
+    }
+    double cur = Q[R + 1];
+    for (int i = R; i > c; --i) {
+        const double al = alpha(i);
+        const double prev = (Q[i] - al * cur) / (1.0 - al);
+        Q[i] = cur;
+        cur = prev;
+    }
+    Q[c] = cur;
+    for (int i = R + 1; i + 1 < nq; ++i) Q[i] = Q[i + 1];
+    --nq;
+    --nk;
+}
+
 }  // namespace
 
 int DegreeElevateCheck(int n, int p, const double* U, int t) {
@@ -79,9 +115,9 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     const int ph = p + t, ph2 = ph / 2;
     const std::size_t w = static_cast<std::size_t>(p) + 1;
     Buffer bezalfs((static_cast<std::size_t>(ph) + 1) * w);
-    Buffer bpts(w), ebpts(static_cast<std::size_t>(ph) + 1);
+    Buffer bpts(w);
     Buffer Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
-    if (!bezalfs.get() || !bpts.get() || !ebpts.get() || !Nextbpts.get() || !alfs.get()) {
+    if (!bezalfs.get() || !bpts.get() || !Nextbpts.get() || !alfs.get()) {
         info = 1;
         return;
     }
@@ -112,33 +148,39 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
         for (int j = std::max(0, i - t); j <= mpi; ++j) bz(i, j) = bz(ph - i, p - j);
     }
 
-    int mh = ph, kind = ph + 1, r = -1, a = p, b = p + 1, cind = 1;
+    // The segments: one more than the runs of interior knots.
+    long long nseg = 1;
+    for (int b = p + 1; b <= n; ++b) {
+        b = run_end(n, m, U, b);
+        if (b <= n) ++nseg;
+    }
+    // Bezier points of the elevated segments (ph + 1 each, a segment's first
+    // point is the last of the one before unless a full-multiplicity knot
+    // separates them), then the spline they form with every interior knot
+    // ph times (ph + 1 times at a break); its knots.
+    const std::size_t cap = static_cast<std::size_t>(nseg) * (ph + 1);
+    Buffer Qw(cap), Kw(cap + ph + 1);
+    if (!Qw.get() || !Kw.get()) {
+        info = 1;
+        return;
+    }
+    int nq = 0, nk = 0, mh = ph;
     double ua = U[0];
-    Q[0] = P[0];
-    for (int i = 0; i <= ph; ++i) Uh[i] = ua;
+    for (int i = 0; i <= ph; ++i) Kw[nk++] = ua;
     for (int i = 0; i <= p; ++i) bpts[i] = P[i];
 
-    // Every pass handles one Bezier segment; the last ends at the end knots
-    // (b = m), which also holds for p = 0, where that run starts at m.
+    // Every pass takes one Bezier segment [ua, ub] out of the spline by knot
+    // insertion (convex combinations), elevates it (convex combinations too)
+    // and appends it; the knot ua between it and the segment before then
+    // goes back to its multiplicity plus t by stable removals.
+    int a = p, b = p + 1, r = -1, prev_mul = 0;
     for (;;) {
         const int i0 = b;
         b = run_end(n, m, U, b);
         const int mul = b - i0 + 1;
         mh = mh + mul + t;
         const double ub = U[b];
-        const int oldr = r;
         r = p - mul;
-        // A segment after a knot of full multiplicity (oldr = -1) shares no
-        // control point with the one before: it starts at its first point.
-        int lbz;
-        if (oldr > 0)
-            lbz = (oldr + 2) / 2;
-        else if (oldr < 0 && a != p)
-            lbz = 0;
-        else
-            lbz = 1;
-        const int rbz = r > 0 ? ph - (r + 1) / 2 : ph;
-
         if (r > 0) {  // insert ub r times
             const double numer = ub - ua;
             for (int k = p; k > mul; --k) alfs[k - mul - 1] = numer / (U[a + k] - ua);
@@ -150,52 +192,42 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
                 Nextbpts[save] = bpts[p];
             }
         }
-        for (int i = lbz; i <= ph; ++i) {  // elevate the segment
-            ebpts[i] = 0.0;
+        // Elevate the segment; after a knot below full multiplicity its first
+        // point is the previous segment's last one.
+        const bool joined = a != p && prev_mul <= p;
+        for (int i = joined ? 1 : 0; i <= ph; ++i) {
+            double e = 0.0;
             const int mpi = std::min(p, i);
-            for (int j = std::max(0, i - t); j <= mpi; ++j) ebpts[i] = ebpts[i] + bz(i, j) * bpts[j];
-        }
-        if (oldr > 1) {  // remove ua oldr - 1 times
-            int first = kind - 2, last = kind;
-            const double den = ub - ua;
-            const double bet = (ub - Uh[kind - 1]) / den;
-            for (int tr = 1; tr < oldr; ++tr) {
-                int i = first, j = last, kj = j - kind + 1;
-                while (j - i > tr) {
-                    if (i < cind) {
-                        const double alf = (ub - Uh[i]) / (ua - Uh[i]);
-                        Q[i] = alf * Q[i] + (1.0 - alf) * Q[i - 1];
-                    }
-                    if (j >= lbz) {
-                        const double gam =
-                            j - tr <= kind - ph + oldr ? (ub - Uh[j - tr]) / den : bet;
-                        ebpts[kj] = gam * ebpts[kj] + (1.0 - gam) * ebpts[kj + 1];
-                    }
-                    ++i;
-                    --j;
-                    --kj;
-                }
-                --first;
-                ++last;
-            }
+            for (int j = std::max(0, i - t); j <= mpi; ++j) e = e + bz(i, j) * bpts[j];
+            Qw[nq++] = e;
         }
         if (a != p) {
-            for (int i = 0; i < ph - oldr; ++i) Uh[kind++] = ua;
+            // ua now has ph copies (ph + 1 at a break) and should keep
+            // prev_mul + t of them.
+            for (int k = ph - prev_mul - t; k > 0; --k) {
+                remove_last_knot(ph, Kw.get(), nk, Qw.get(), nq, ub);
+            }
         }
-        for (int j = lbz; j <= rbz; ++j) Q[cind++] = ebpts[j];
         if (b < m) {
             for (int j = 0; j < r; ++j) bpts[j] = Nextbpts[j];
             // r < 0 after a knot of full multiplicity: the next segment's
             // points are P[b-p..b].
             for (int j = std::max(r, 0); j <= p; ++j) bpts[j] = P[b - p + j];
+            const int copies = mul <= p ? ph : ph + 1;
+            for (int k = 0; k < copies; ++k) Kw[nk++] = ub;
             a = b;
             b = b + 1;
             ua = ub;
+            prev_mul = mul;
         } else {
-            for (int i = 0; i <= ph; ++i) Uh[kind + i] = ub;
             break;
         }
     }
+    // The knots: U[0] and U[m] ph + 1 times, each interior run of the same
+    // value its multiplicity plus t times.
+    for (int i = 0; i < nk; ++i) Uh[i] = Kw[i];
+    for (int i = 0; i <= ph; ++i) Uh[nk + i] = U[m];
+    for (int i = 0; i < nq; ++i) Q[i] = Qw[i];
     nh = mh - ph - 1;
 }
 

@@ -111,6 +111,7 @@ void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const d
     for (int j = b; j <= n; ++j) Q[j + r + 1] = P[j];
     for (int j = 0; j <= a; ++j) Ubar[j] = U[j];
     for (int j = b + p + 1; j <= m; ++j) Ubar[j + r + 1] = U[j];
+    const double tol = scale_tol(U[0], U[m]);
     int i = b + p;
     int k = b + p + r + 1;
     for (int j = r; j >= 0; --j) {
@@ -131,7 +132,7 @@ void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const d
         for (int l = 1; l <= p; ++l) {
             const int ind = k - p + l;
             double alpha = Ubar[k + l] - X[j];
-            if (near_zero(alpha)) {
+            if (std::fabs(alpha) <= tol) {
                 Q[ind - 1] = Q[ind];
             } else {
                 alpha = alpha / (Ubar[k + l] - U[i - p + l]);

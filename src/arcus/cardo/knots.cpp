@@ -135,18 +135,18 @@ void AveragingCpts(int n, int p, const double* U, double* C, int& info) {
 }
 
 int FindSpan(int n, int p, double u, const double* U) {
-    // An infinite u would be "equal" to every knot under the relative
-    // tolerance; it lies beyond an end of the domain.
+    // An infinite u lies beyond an end of the domain.
     if (std::isinf(u)) return u < 0 ? p : n;
-    if (keq(u, U[n + 1])) return n;
+    const double tol = span_tol(n, p, U);
+    if (std::fabs(u - U[n + 1]) <= tol) return n;
     int low = p, high = n + 1, mid = (low + high) / 2;
     for (;;) {
         // Spans are half-open, [U[i] - tol, U[i+1] - tol): a u within the
         // tolerance of a knot, the edge included, belongs to the span that
         // begins at its last copy, and an empty span (a repeated knot) is
         // never chosen.
-        const bool below = u < U[mid] - ktol(u, U[mid]);
-        const bool above = u >= U[mid + 1] - ktol(u, U[mid + 1]);
+        const bool below = u < U[mid] - tol;
+        const bool above = u >= U[mid + 1] - tol;
         if (!below && !above) return mid;
         // With one span left the search cannot narrow any further: u lies
         // outside the domain, and mid is the nearest end span.
@@ -168,17 +168,18 @@ int FindSpanFrom(int n, int p, double u, const double* U, int hint) {
     // A span is taken from the hint only when it is the one span that
     // FindSpan's test admits, so both searches agree exactly. On finite,
     // non-decreasing knots (KnotsSorted) the tolerant lower bounds
-    // U[i] - tol(u, U[i]) do not decrease with i, so such a span is unique and
+    // U[i] - tol do not decrease with i, so such a span is unique and
     // the bisection of FindSpan ends on it. A u at or above U[i] passes the
     // tolerant lower test at once (the tolerance is positive); a u below
     // U[i+1] - tol is below U[n+1] - tol too, so it is not the right end.
     const int stop = std::min(n, hint + 4);
+    const double tol = span_tol(n, p, U);
     for (int i = std::max(hint, p); i <= stop; ++i) {
         if (!(u >= U[i])) {
-            const double lo = U[i] - ktol(u, U[i]);
+            const double lo = U[i] - tol;
             if (i == p ? !(u >= lo) : !(u > lo)) break;
         }
-        if (u < U[i + 1] - ktol(u, U[i + 1])) return i;
+        if (u < U[i + 1] - tol) return i;
     }
     return FindSpan(n, p, u, U);
 }
@@ -186,7 +187,8 @@ int FindSpanFrom(int n, int p, double u, const double* U, int hint) {
 void FindSpanMult(int n, int p, double u, const double* U, int& span, int& mult) {
     span = FindSpan(n, p, u, U);
     mult = 0;
-    while (span - mult >= 0 && keq(U[span - mult], u)) ++mult;
+    const double tol = span_tol(n, p, U);
+    while (span - mult >= 0 && std::fabs(U[span - mult] - u) <= tol) ++mult;
 }
 
 void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh) {
