@@ -1,9 +1,15 @@
 // Kernel status values turned into Python exceptions.
 #include "arcus/arcus.hpp"
+#include "arcus/cardo/cancel.h"
 
 namespace arcus {
 
 bool check_info(int info) {
+    // Work stopped on request: the poll that asked for it raised already
+    // (KeyboardInterrupt, or the exception of a signal handler).
+    if (info == cardo::CANCELLED) {
+        return PyErr_Occurred() ? false : pv::fail(PyExc_KeyboardInterrupt, "long work was interrupted");
+    }
     if (info == 0 || info >= 7) return true;
     if (info < 0) {
         PyErr_Format(PyExc_ValueError, "the algorithm failed with 'info' value: %d", info);

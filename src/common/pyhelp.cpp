@@ -8,6 +8,23 @@
 
 namespace pv {
 
+namespace {
+
+// Asked by long work of the kernel every millisecond or so: runs the
+// interpreter's signal handlers (Ctrl-C raises KeyboardInterrupt there) and
+// says stop when one of them raised. Work may run without the interpreter
+// lock, so the lock is taken for the question.
+bool interrupt_requested() {
+    PyGILState_STATE g = PyGILState_Ensure();
+    const bool stop = PyErr_CheckSignals() != 0;
+    PyGILState_Release(g);
+    return stop;
+}
+
+[[maybe_unused]] const bool poll_installed = (cardo::SetCancelPoll(interrupt_requested), true);
+
+}  // namespace
+
 // ---------------------------------------------------------------- errors
 
 PyObject* raise(PyObject* type, const char* fmt, ...) {

@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "arcus/cardo/cancel.h"
+
 #include <initializer_list>
 
 #include <cstddef>
@@ -278,6 +280,7 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     typename T::args conv;
     auto seq = std::make_index_sequence<np>{};
     if (!detail::load_all(conv, objs, Names, seq)) return nullptr;
+    cardo::CancelScope interruptible;
     if constexpr (std::is_void_v<typename T::ret>) {
         detail::call_with<F>(conv, seq);
         if (PyErr_Occurred()) return nullptr;
@@ -332,9 +335,24 @@ struct CEntry {
     std::string (*sig)();
 };
 
+namespace detail {
+// A C entry as published: F within a scope in which long work of the kernel
+// can be interrupted, whoever calls it.
+template <auto F, typename Sig = decltype(F)>
+struct Interruptible;
+template <auto F, typename R, typename... A>
+struct Interruptible<F, R (*)(A...)> {
+    static R call(A... a) {
+        cardo::CancelScope interruptible;
+        return F(a...);
+    }
+};
+}  // namespace detail
+
 template <auto F>
 inline CEntry centry(const char* name) {
-    return CEntry{name, reinterpret_cast<void (*)(void)>(F), &SigText<decltype(F)>::make};
+    return CEntry{name, reinterpret_cast<void (*)(void)>(&detail::Interruptible<F>::call),
+                  &SigText<decltype(F)>::make};
 }
 
 // Publishes the entries as the module attribute `__pyx_capi__`: a dict from

@@ -287,6 +287,7 @@ struct MethodImpl<F, R (*)(S*, A...), Names, Res, K> {
         Args conv;
         auto seq = std::make_index_sequence<np>{};
         if (!load_all(conv, objs, Names, seq)) return nullptr;
+        cardo::CancelScope interruptible;
         if constexpr (std::is_void_v<R>) {
             std::apply([&](auto&... c) { F(reinterpret_cast<S*>(self), c.get()...); }, conv);
             if (PyErr_Occurred()) return nullptr;

@@ -115,10 +115,11 @@ double largest_abs(const double* c, int q) {
 // blossom of its polynomial at (a, ..., a, b, ..., b), p - j times a and j
 // times b, by de Boor's algorithm with one argument per level. The arguments
 // lie in the span, so every step is a convex combination. `d` holds p + 1
-// doubles of work.
-void span_bezier(const double* U, const double* P, int p, int i, double* out, double* d) {
+// doubles of work. False when the work was interrupted (the exception is set).
+bool span_bezier(const double* U, const double* P, int p, int i, double* out, double* d) {
     const double a = U[i], b = U[i + 1];
     for (int j = 0; j <= p; ++j) {
+        if (cardo::cancel_point(static_cast<std::size_t>(p) * p)) return false;
         for (int k = 0; k <= p; ++k) d[k] = P[i - p + k];
         for (int r = 1; r <= p; ++r) {
             const double t = r <= p - j ? a : b;
@@ -130,6 +131,7 @@ void span_bezier(const double* U, const double* P, int p, int i, double* out, do
         }
         out[j] = d[p];
     }
+    return true;
 }
 
 // The knots U[0 .. m] with every decrease within the knot tolerance (an
@@ -229,7 +231,7 @@ bool spline_pieces(int p, int n, const double* Uraw, const double* P, long long 
         if (!(U[i + 1] > U[i])) continue;
         const int s = i - d;  // the same span among the derivative's knots
         double* c = pc.c.data() + w * k;
-        span_bezier(Ud, Q.data(), q, s, c, work.data());
+        if (!span_bezier(Ud, Q.data(), q, s, c, work.data())) return false;
         double e = 0.0;
         for (int j = s - q; j <= s; ++j) e = std::max(e, E[j]);
         pc.err[k++] = e + 2.0 * static_cast<double>(w) * EPS * largest_abs(Q.data() + (s - q), q);
@@ -321,6 +323,7 @@ struct Critical {
     std::vector<double> w;
 
     void run(const double* e, double s0, double s1, int depth) {
+        if (cardo::cancel_point(static_cast<std::size_t>(r) * (r + 1))) return;
         out->push_back(s0);
         out->push_back(s1);
         bool pos = false, neg = false;
@@ -411,6 +414,7 @@ struct Excess {
     std::vector<double> w;
 
     double run(const double* c, double s0, double s1, int depth) {
+        if (cardo::cancel_point(static_cast<std::size_t>(q) * (q + 1))) return -1.0;
         double lo = c[0], hi = c[0];
         bool monotone_up = true, monotone_down = true;
         for (int j = 1; j <= q; ++j) {
@@ -480,7 +484,7 @@ bool peak_of(TrajObj* self, int k, Pieces& pc, double& peak, double& at) {
     const Ext e = extrema_of(pc);
     peak = std::max(std::fabs(e.ymin), std::fabs(e.ymax));
     at = std::fabs(e.ymax) >= std::fabs(e.ymin) ? e.xmax : e.xmin;
-    return true;
+    return !cardo::cancelled();  // interrupted: the poll raised
 }
 
 // ---------------------------------------------------------------- Gauss-Legendre
@@ -492,6 +496,7 @@ void gauss_legendre(int m, std::vector<double>& x, std::vector<double>& w) {
     w.assign(m, 0.0);
     const double pi = 3.14159265358979323846;
     for (int i = 0; i < (m + 1) / 2; ++i) {
+        if (cardo::cancel_point(8 * static_cast<std::size_t>(m))) return;
         double z = std::cos(pi * (i + 0.75) / (m + 0.5)), dp = 1.0;
         for (int it = 0; it < 100; ++it) {
             double p1 = 1.0, p2 = 0.0;
@@ -534,6 +539,7 @@ PyObject* extrema(TrajObj* self, NuArg<0> nu) {
         Pieces pc;
         if (!make_pieces(self, nu.v, pc)) return nullptr;
         const Ext e = extrema_of(pc);
+        if (cardo::cancelled()) return nullptr;  // interrupted: the poll raised
         return Py_BuildValue("(dddd)", e.ymin, e.xmin, e.ymax, e.xmax);
     } catch (const std::bad_alloc&) {
         return no_memory();
@@ -555,6 +561,7 @@ PyObject* violations(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax)
             if (!peak_of(self, l.k, pc, peak, at)) return nullptr;
             if (!(peak > l.lim.v)) continue;
             const double t = first_excess(pc, l.lim.v, at);
+            if (cardo::cancelled()) return nullptr;
             pv::Ref item(Py_BuildValue("(sddd)", l.name, t, peak, l.lim.v));
             if (!item || PyList_Append(list.get(), item.get()) < 0) return nullptr;
         }
@@ -623,6 +630,7 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
                 Pieces pc;
                 if (!spline_pieces(d.p, d.n, Us.data(), d.P.data, l.k, pc)) return 0.0;
                 const Ext e = extrema_of(pc);
+                if (cardo::cancelled()) return 0.0;
                 const double peak = std::max(std::fabs(e.ymin), std::fabs(e.ymax));
                 if (peak > l.lim.v) {
                     holds = false;
@@ -657,11 +665,13 @@ double roughness(TrajObj* self, NuArg<2> nu) {
         if (big == 0.0) return 0.0;
         std::vector<double> x, wt, w, c(static_cast<std::size_t>(m));
         gauss_legendre(m, x, wt);
+        if (cardo::cancelled()) return 0.0;
         double sum = 0.0, comp = 0.0;  // Neumaier summation over the pieces
         for (std::size_t k = 0; k < pc.count(); ++k) {
             for (int j = 0; j < m; ++j) c[j] = pc.coefs(k)[j] / big;
             double piece = 0.0;
             for (int i = 0; i < m; ++i) {
+                if (cardo::cancel_point(static_cast<std::size_t>(m) * m)) return 0.0;
                 const double g = bez_eval(c.data(), pc.q, 0.5 * (1.0 + x[i]), w);
                 piece += wt[i] * g * g;
             }

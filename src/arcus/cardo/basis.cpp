@@ -234,6 +234,7 @@ void CurvePoint(int n, int p, const double* U, const double* P, double u, double
     double* right = left + (p + 1);
     const int span = FindSpan(n, p, u, U);
     BasisFuns(span, u, p, U, left, right, N);
+    if (cancelled()) { info = CANCELLED; return; }
     double c = 0.0;
     for (int j = 0; j <= p; ++j) c = P[span - p + j] * N[j] + c;
     C = c;
@@ -266,6 +267,7 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
         const double u = C[i];
         span = sorted ? FindSpanFrom(n, p, u, U, span) : FindSpan(n, p, u, U);
         BasisFuns(span, u, p, U, left, right, N);
+        if (cancelled()) { info = CANCELLED; return; }
         double c = 0.0;
         for (int j = 0; j <= p; ++j) c = P[span - p + j] * N[j] + c;
         C[i] = c;
@@ -302,6 +304,7 @@ void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, i
     for (int k = p + 1; k <= d; ++k) CK[k] = 0.0;
     const int span = FindSpan(n, p, u, U);
     DersBasisFuns(span, u, p, du, U, ndu, a, left, right, nders);
+    if (cancelled()) { info = CANCELLED; return; }
     for (int k = 0; k <= du; ++k) {
         double c = 0.0;
         for (int j = 0; j <= p; ++j) c += nders[k * w + j] * P[span - p + j];
@@ -343,6 +346,7 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
         const double u = C[i];
         span = sorted ? FindSpanFrom(n, p, u, U, span) : FindSpan(n, p, u, U);
         DersBasisFuns(span, u, p, du, U, ndu, a, left, right, nders);
+        if (cancelled()) { info = CANCELLED; return; }
         for (int k = 0; k <= r2 - r1; ++k) {
             double c = 0.0;
             if (k + r1 <= p) {

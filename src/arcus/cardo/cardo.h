@@ -9,6 +9,8 @@
 // Scalar inputs are passed by value, scalar outputs by reference.
 #pragma once
 
+#include "arcus/cardo/cancel.h"
+
 #include <cmath>
 #include <type_traits>
 
@@ -120,6 +122,10 @@ inline void BasisTriangle(int span, double u, Deg p, const double* U, double* le
                           double* N, Temp temp) {
     N[0] = 1.0;
     for (int j = 1; j <= p; ++j) {
+        // A degree known only at run time may be huge: long work.
+        if constexpr (std::is_same_v<Deg, int>) {
+            if (cancel_point(static_cast<std::size_t>(j))) return;
+        }
         left[j] = u - U[span + 1 - j];
         right[j] = U[span + j] - u;
         double saved = 0.0;
@@ -158,6 +164,9 @@ inline void DersTriangle(int span, double u, Deg p, Ord k, const double* U, doub
     }
     ndu[0] = 1.0;
     for (int j = 1; j <= p; ++j) {
+        if constexpr (std::is_same_v<Deg, int>) {
+            if (cancel_point(static_cast<std::size_t>(j))) return;
+        }
         left[j] = u - U[span + 1 - j];
         right[j] = U[span + j] - u;
         double saved = 0.0;
@@ -171,6 +180,9 @@ inline void DersTriangle(int span, double u, Deg p, Ord k, const double* U, doub
     }
     for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
     for (int r = 0; r <= p; ++r) {
+        if constexpr (std::is_same_v<Deg, int>) {
+            if (cancel_point(static_cast<std::size_t>(kk) * (kk + 1))) return;
+        }
         int s1 = 0, s2 = 1;
         a[0] = 1.0;
         for (int q = 1; q <= kk; ++q) {

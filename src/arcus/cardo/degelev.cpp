@@ -128,6 +128,7 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     bz(ph, p) = 1.0;
     for (int i = 1; i <= ph2; ++i) {
         const int mpi = std::min(p, i);
+        if (cancel_point(w)) { info = CANCELLED; return; }
         if (ph <= MAX_INT_BINOMIAL) {
             const double inv = 1.0 / BinomialCoeff(ph, i);
             for (int j = std::max(0, i - t); j <= mpi; ++j) {
@@ -175,6 +176,7 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     // goes back to its multiplicity plus t by stable removals.
     int a = p, b = p + 1, r = -1, prev_mul = 0;
     for (;;) {
+        if (cancel_point(static_cast<std::size_t>(ph) * w * 2)) { info = CANCELLED; return; }
         const int i0 = b;
         b = run_end(n, m, U, b);
         const int mul = b - i0 + 1;

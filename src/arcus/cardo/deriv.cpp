@@ -89,6 +89,7 @@ void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, 
     // Integrate once per order: the curve of degree p + k has the control
     // points PK[d-k..nk]; the zero in PK[d-k-1] starts the next order.
     for (int k = 0; k < d; ++k) {
+        if (cancel_point(3 * static_cast<std::size_t>(nk))) { info = CANCELLED; return; }
         for (int i = d - k; i <= nk; ++i) PK[i] = (UK[i + k + p + 1] - UK[i]) * PK[i];
         for (int l = d - k + 1; l <= nk; ++l) PK[l] = PK[l] + PK[l - 1];
         for (int l = d - k; l <= nk; ++l) PK[l] = PK[l] / (k + p + 1);
