@@ -113,8 +113,8 @@ def _points(x: npt.ArrayLike, y: npt.ArrayLike) -> Tuple[np.ndarray, np.ndarray,
     down = np.flatnonzero(np.diff(x) <= 0.0)
     if len(down):
         i = int(down[0]) + 1
-        raise ValueError(f"'x' must be strictly increasing: x[{i}] = {x[i]!r} follows "
-                         f"x[{i - 1}] = {x[i - 1]!r}")
+        raise ValueError(f"'x' must be strictly increasing: x[{i}] = {float(x[i])!r} follows "
+                         f"x[{i - 1}] = {float(x[i - 1])!r}")
     one = y.ndim == 1
     return x, np.ascontiguousarray(y.reshape(len(x), -1)), one
 
