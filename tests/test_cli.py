@@ -157,12 +157,14 @@ BIG = "0,1e308\n1,-1e308\n2,1e308\n3,-1e308\n"
     (["fit", "way.csv", "--rest", "--accels", "1", "1"], "not allowed with argument --rest", 2),
     (["fit", "way.csv", "--lsq", "4", "--knots", "data"], "not allowed with argument --lsq", 2),
     (["plot", "doc", "--id", "pos", "-o", "x.jpg"], "cannot tell the image format of x.jpg", 1),
+    (["sample", "doc", "--id", "steep", "--nu", "1"],
+     "the velocity at t = 0.0 is not a finite number (inf)", 1),
     (["fit", "way.csv", "--lsq", "5"], "'ncpts' must be in [4, 4], got 5", 1),
     (["show", "missing.pyvelt"], "no such file: missing.pyvelt", 1),
     (["show", "text.csv"], "text.csv is not well-formed XML", 1),
     (["show", "other.xml"], "other.xml is not a pyvelt document (root element 'a')", 1),
     (["show", "doc.pyvelt", "--id", "zz"],
-     "no trajectory with ID 'zz' in doc.pyvelt (trajectories: 'pos')", 1),
+     "no trajectory with ID 'zz' in doc.pyvelt (trajectories: 'pos', 'steep')", 1),
     (["sample", "doc", "--id", "pos", "--stop", "2.5"],
      "--stop 2.5 is outside the domain [0.0, 2.0]", 1),
     (["sample", "bad.pyvelt", "--id", "nan"], "trajectory 'nan' in bad.pyvelt is damaged", 1),
@@ -182,6 +184,7 @@ def test_bad_input(tmp_path, args, message, code):
         (tmp_path / name).write_text(text)
     pyvelt.interpolate([0.0, 1.0, 1.5, 2.0], [0.0, 1.0, 0.5, 0.0]).savexml(
         str(tmp_path / "doc"), "pos")
+    pyvelt.trajectory([0, 0, 1, 1], [-1e308, 1e308], 1).savexml(str(tmp_path / "doc"), "steep")
     before = {p.name: p.read_bytes() for p in tmp_path.iterdir()}
     err = failed(pyvelt_cmd(tmp_path, *args), code)
     assert err.startswith(f"python -m pyvelt {args[0]}: error: ") or code == 2

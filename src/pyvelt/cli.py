@@ -17,7 +17,7 @@ import pyvelt
 from pyvelt import arcus
 from pyvelt.build import KNOTS
 
-__all__ = ["main", "load_waypoints", "save_plot"]
+__all__ = ["main", "load_waypoints", "read_waypoints", "save_plot"]
 
 PROG = "python -m pyvelt"
 
@@ -516,7 +516,9 @@ def run_sample(args: argparse.Namespace) -> int:
     n = args.n
     step = (stop - start) / (n - 1)
     try:
-        sys.stdout.write("t,value\n" if args.nu == 0 else f"t,derivative{args.nu}\n")
+        # The header goes out with the first chunk: nothing is written when
+        # that one fails.
+        head = "t,value\n" if args.nu == 0 else f"t,derivative{args.nu}\n"
         # In chunks: the whole output of a large N need not fit in memory.
         for i0 in range(0, n, SAMPLE_CHUNK):
             # The times of np.linspace(start, stop, n), a chunk at a time.
@@ -529,8 +531,9 @@ def run_sample(args: argparse.Namespace) -> int:
                 raise CommandError(f"the {quantity(t.order + args.nu)} at t = "
                                    f"{float(ts[bad[0]])!r} is not a finite number "
                                    f"({float(vals[bad[0]])!r})")
-            sys.stdout.write("".join([f"{a!r},{b!r}\n"
-                                      for a, b in zip(ts.tolist(), vals.tolist())]))
+            sys.stdout.write(head + "".join([f"{a!r},{b!r}\n"
+                                             for a, b in zip(ts.tolist(), vals.tolist())]))
+            head = ""
         sys.stdout.flush()
     except BrokenPipeError:
         raise
