@@ -9,7 +9,7 @@ from typing import Any, List, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
-import scipy.linalg  # type: ignore[import-untyped]
+from scipy.linalg import lapack  # type: ignore[import-untyped]
 
 from pyvelt import arcus
 from pyvelt.ductus import Trajectory1d
@@ -160,7 +160,7 @@ def _solve(x: np.ndarray, Y: np.ndarray, p: int, U: np.ndarray,
 
     Rows as in `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint`:
     the end values, k = len(ends) derivatives at each end, the inner points.
-    The band matrix is factorised once for all columns.
+    The band matrix is factorised once (LAPACK dgbsv) for all columns.
     """
     n, k, J = len(x) - 1, len(ends), Y.shape[1]
     nP = n + 2 * k
@@ -202,14 +202,14 @@ def _solve(x: np.ndarray, Y: np.ndarray, p: int, U: np.ndarray,
     ri, ci = np.array(rows), np.array(cols)
     kl = max(p - 1, int(np.max(ri - ci)))
     ku = max(p - 1, int(np.max(ci - ri)))
-    ab = np.zeros((kl + ku + 1, size))
-    ab[ku + ri - ci, ci] = vals
-    try:
-        P = scipy.linalg.solve_banded((kl, ku), ab, B, overwrite_ab=True, overwrite_b=True,
-                                      check_finite=False)
-    except (np.linalg.LinAlgError, ValueError) as e:
-        raise ValueError(f"'x': the waypoint times give a singular collocation system ({e})"
-                         ) from None
+    # LAPACK band storage; the first kl rows are room for the factorisation.
+    ab = np.zeros((2 * kl + ku + 1, size), order="F")
+    ab[kl + ku + ri - ci, ci] = vals
+    _, _, P, info = lapack.dgbsv(kl, ku, ab, np.asfortranarray(B), overwrite_ab=True,
+                                 overwrite_b=True)
+    if info != 0:
+        raise ValueError(f"'x': the waypoint times give a singular collocation system "
+                         f"(band solver info {info})")
     return np.asarray(P).reshape(size, J)
 
 
