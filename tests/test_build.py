@@ -204,3 +204,19 @@ def test_knots_at_the_waypoints_do_not_overshoot_uneven_times():
     travel = {k: np.sum(np.abs(np.diff(pyvelt.interpolate(x, y, 3, knots=k)(ts))))
               for k in ("average", "data")}
     assert travel["data"] < travel["average"]
+
+
+@pytest.mark.parametrize("p", [2, 3, 5])
+def test_default_results_are_unchanged(p):
+    # The default (averaged knots, no or slope conditions) gives exactly what
+    # the library's own interpolation gives.
+    from pyvelt import arcus
+    x, y = waypoints(10)
+    U, P = np.empty(len(x) + p + 1), np.empty(len(x))
+    arcus.averaging(x, p, U)
+    arcus.gcsplint(x, y, p, U, P)
+    assert np.array_equal(pyvelt.interpolate(x, y, p).get_cpts_asarray(), P)
+    U, P = np.empty(len(x) + p + 3), np.empty(len(x) + 2)
+    arcus.averaging2(x, p, U)
+    arcus.gdsplint(x, y, p, U, P, dy=(0.3, -0.2))
+    assert np.array_equal(pyvelt.interpolate(x, y, p, (0.3, -0.2)).get_cpts_asarray(), P)
