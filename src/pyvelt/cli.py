@@ -620,7 +620,8 @@ def build_parser() -> argparse.ArgumentParser:
                                    "with several value columns t,q1,q2,... gives one "
                                    "trajectory per column, saved under the column's name in "
                                    "the header (a first row without numbers), else under "
-                                   "ID_1, ID_2, ... Interpolates by default; --lsq fits by "
+                                   "ID_1, ID_2, ... (ID as given by --id). Interpolates by "
+                                   "default; --lsq fits by "
                                    "least squares.")
     p.add_argument("waypoints", metavar="WAYPOINTS.csv",
                    help="rows t,value (or t,q1,q2,...) with increasing t")
