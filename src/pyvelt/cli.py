@@ -621,8 +621,7 @@ def build_parser() -> argparse.ArgumentParser:
                                    "trajectory per column, saved under the column's name in "
                                    "the header (a first row without numbers), else under "
                                    "ID_1, ID_2, ... (ID as given by --id). Interpolates by "
-                                   "default; --lsq fits by "
-                                   "least squares.")
+                                   "default; --lsq fits by least squares.")
     p.add_argument("waypoints", metavar="WAYPOINTS.csv",
                    help="rows t,value (or t,q1,q2,...) with increasing t")
     p.add_argument("-p", "--degree", type=_natural(1), default=3,
