@@ -1,7 +1,7 @@
 """A joint trajectory through waypoints: fit, evaluate, edit, combine, save.
 
-Run it from any folder: it writes `quickstart.pyvelt` into a temporary folder
-and prints what it does.
+Run it from any folder: it writes `quickstart.pyvelt` into a temporary folder,
+removed at the end, and prints what it does.
 """
 import os
 import tempfile
@@ -42,12 +42,12 @@ def main():
     print(f"shifted to end at 0: {offset(2.0):+.1e}")
 
     # Save and load: several objects in one document.
-    folder = tempfile.mkdtemp()
-    name = os.path.join(folder, "quickstart")
-    x.savexml(name, "position")
-    v.savexml(name, "velocity")
-    back = Trajectory1d.loadxml(name, "velocity")
-    print(f"saved to {name}.pyvelt and loaded back equal: {back == v}")
+    with tempfile.TemporaryDirectory() as folder:
+        name = os.path.join(folder, "quickstart")
+        x.savexml(name, "position")
+        v.savexml(name, "velocity")
+        back = Trajectory1d.loadxml(name, "velocity")
+        print(f"saved to {name}.pyvelt and loaded back equal: {back == v}")
 
 
 if __name__ == "__main__":

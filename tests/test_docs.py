@@ -28,8 +28,13 @@ def test_readme_code_runs(tmp_path, monkeypatch):
 @pytest.mark.parametrize("script", sorted(p.name for p in (ROOT / "examples").glob("*.py")))
 def test_examples_run(tmp_path, script):
     # The package as this test run imports it (installed or a development build).
-    env = dict(os.environ, PYTHONPATH=str(pathlib.Path(pyvelt.__file__).parent.parent))
+    # Its temporary files go to a folder of its own, which it must leave empty.
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    env = dict(os.environ, PYTHONPATH=str(pathlib.Path(pyvelt.__file__).parent.parent),
+               TMPDIR=str(tmp))
     out = subprocess.run([sys.executable, str(ROOT / "examples" / script)], cwd=tmp_path,
                          capture_output=True, text=True, env=env)
     assert out.returncode == 0, out.stderr
     assert out.stdout
+    assert sorted(p.name for p in tmp_path.rglob("*")) == ["tmp"]

@@ -7,6 +7,7 @@ raises it for a longer run (see the README).
 """
 import os
 import pickle
+import shutil
 import tempfile
 
 import numpy as np
@@ -128,6 +129,10 @@ BASE_METHODS = ["savexml", "loadxml", "_getAttrib", "_addPyVELTObject", "_update
                 "__reduce__"]
 
 WORKDIR = tempfile.mkdtemp(prefix="pyvelt-fuzz-")
+
+
+def teardown_module():
+    shutil.rmtree(WORKDIR, ignore_errors=True)
 
 
 def call(obj, name, args, kwargs):

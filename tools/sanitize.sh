@@ -38,7 +38,12 @@ if [[ -z "$runtime" ]]; then
 fi
 
 [[ $# -gt 0 ]] || set -- -q tests
-export LD_PRELOAD="$runtime${LD_PRELOAD:+:$LD_PRELOAD}"
+# The C++ runtime too, so that the runtime's wrapper of C++ throws finds the
+# real one at start: a C++ extension loaded later (matplotlib's, when it is
+# installed) would stop on its first exception otherwise.
+cxxrt=$("$cxx" -print-file-name=libstdc++.so.6)
+[[ "$cxxrt" == /* && -e "$cxxrt" ]] || cxxrt=""
+export LD_PRELOAD="$runtime${cxxrt:+:$cxxrt}${LD_PRELOAD:+:$LD_PRELOAD}"
 export ASAN_OPTIONS="detect_leaks=0${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 export PYTHONMALLOC=malloc

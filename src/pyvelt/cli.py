@@ -15,17 +15,22 @@ import numpy as np
 
 import pyvelt
 from pyvelt import arcus
+from pyvelt.build import KNOTS
 
-__all__ = ["main", "load_waypoints", "save_plot"]
+__all__ = ["main", "load_waypoints", "read_waypoints", "save_plot"]
 
 PROG = "python -m pyvelt"
 
-# The demo: a joint (times in s, positions in rad) at rest at both ends.
+# The demo: a joint (times in s, positions in rad) from rest to rest: zero
+# velocity and acceleration at both ends.
 DEMO_TIMES = (0.0, 0.5, 1.2, 2.0, 2.6, 3.0)
 DEMO_POSITIONS = (0.0, 0.4, 1.3, 1.1, 0.3, 0.0)
 DEMO_DEGREE = 5
 
 QUANTITIES = ("position", "velocity", "acceleration", "jerk")
+IMAGE_FORMATS = ("png", "svg", "pdf")
+# Rows of `sample` formatted and written at a time.
+SAMPLE_CHUNK = 65536
 PLOT_HINT = "pip install 'pyvelt[plot]'"
 
 
@@ -54,57 +59,136 @@ def quantity(order: int) -> str:
     return QUANTITIES[order] if order < len(QUANTITIES) else f"derivative {order}"
 
 
+def axis_label(order: int) -> str:
+    """The axis label of the order of derivation `order`, with its unit.
+
+    Parameters
+    ----------
+    order : int
+        Order of derivation (0 position, 1 velocity, ...).
+
+    Returns
+    -------
+    str
+        The quantity and its unit relative to the position's unit: "position",
+        "velocity (per s)", "acceleration (per s^2)", ...
+    """
+    if order == 0:
+        return quantity(0)
+    return f"{quantity(order)} (per s{'' if order == 1 else f'^{order}'})"
+
+
+def image_format(out: str) -> str:
+    """The image format that the name `out` asks for.
+
+    Parameters
+    ----------
+    out : str
+        A file name ending in .png, .svg or .pdf (any case).
+
+    Returns
+    -------
+    str
+        "png", "svg" or "pdf".
+
+    Notes
+    -----
+    CommandError for any other extension.
+    """
+    ext = os.path.splitext(out)[1].lower().lstrip(".")
+    if ext not in IMAGE_FORMATS:
+        raise CommandError(f"cannot tell the image format of {out}: use a name ending in "
+                           f"{', '.join('.' + f for f in IMAGE_FORMATS)}")
+    return ext
+
+
 # ----------------------------------------------------------------- input files
 
 def load_waypoints(path: str) -> Tuple[np.ndarray, np.ndarray]:
-    """Times and values from a CSV file with the columns t, value.
+    """Times and values from a CSV file with the columns t, value[, value ...].
 
     Parameters
     ----------
     path : str
-        The file. Blank lines and lines starting with '#' are skipped; a first
-        row that is not numeric is taken as a header.
+        The file (UTF-8, with or without a byte-order mark). Blank lines and
+        lines starting with '#' are skipped; a first row none of whose cells
+        is a number is taken as a header.
 
     Returns
     -------
     (ndarray, ndarray)
-        Strictly increasing times and the values at them, as float64 arrays.
+        Strictly increasing times and the values at them, as float64 arrays:
+        one-dimensional for one value column, of shape (rows, columns) for
+        several.
 
     Notes
     -----
-    CommandError names the line of any row that does not hold two finite
-    numbers, and of a time that does not increase.
+    CommandError names the line of any row that does not hold finite
+    numbers in as many columns as the first row, and of a time that does
+    not increase.
+    """
+    times, values, _ = read_waypoints(path)
+    return times, (values[:, 0] if values.shape[1] == 1 else values)
+
+
+def read_waypoints(path: str) -> Tuple[np.ndarray, np.ndarray, Optional[List[str]]]:
+    """Times, values and column names from a CSV file t, value[, value ...].
+
+    Parameters
+    ----------
+    path : str
+        The file, as for `load_waypoints`.
+
+    Returns
+    -------
+    (ndarray, ndarray, list of str or None)
+        The times, the values as an array of shape (rows, value columns), and
+        the names of the value columns from the header (None without one).
+
+    Notes
+    -----
+    CommandError as for `load_waypoints`.
     """
     text = _read_text(path)
     times: List[float] = []
-    values: List[float] = []
-    first = True
+    rows: List[List[float]] = []
+    header: Optional[List[str]] = None
+    width = 0
     for lineno, line in enumerate(text.splitlines(), 1):
         line = line.strip()
         if not line or line.startswith("#"):
             continue
         cells = [c.strip() for c in line.split(",")]
         numbers = [_number(c) for c in cells]
-        if first and len(cells) == 2 and None in numbers:
-            first = False       # a header such as "t,value"
-            continue
-        first = False
-        if len(cells) != 2:
-            raise CommandError(f"{path}, line {lineno}: expected 2 columns (t,value), "
-                               f"got {len(cells)}")
+        first = width == 0
+        if first:
+            width = len(cells)
+            if width < 2:
+                raise CommandError(f"{path}, line {lineno}: expected at least 2 columns "
+                                   f"(t,value), got {width}")
+            if all(num is None for num in numbers):
+                header = cells      # a header such as "t,value"
+                continue
+        if len(cells) != width:
+            raise CommandError(f"{path}, line {lineno}: expected {width} columns "
+                               f"({_columns(width)}), got {len(cells)}")
         for cell, num in zip(cells, numbers):
             if num is None or not math.isfinite(num):
                 raise CommandError(f"{path}, line {lineno}: '{cell}' is not a finite number")
-        t, v = numbers
-        assert t is not None and v is not None
+        t = float(numbers[0])  # type: ignore[arg-type]
         if times and t <= times[-1]:
             raise CommandError(f"{path}, line {lineno}: times must increase "
                                f"({t!r} after {times[-1]!r})")
         times.append(t)
-        values.append(v)
+        rows.append([float(v) for v in numbers[1:]])  # type: ignore[arg-type]
     if not times:
-        raise CommandError(f"{path}: no waypoints (expected rows t,value)")
-    return np.array(times), np.array(values)
+        raise CommandError(f"{path}: no waypoints (expected rows {_columns(width or 2)})")
+    names = header[1:] if header is not None else None
+    return np.array(times), np.array(rows).reshape(len(times), width - 1), names
+
+
+def _columns(width: int) -> str:
+    return "t,value" if width == 2 else "t," + ",".join(f"q{j}" for j in range(1, width))
 
 
 def _number(cell: str) -> Optional[float]:
@@ -118,7 +202,8 @@ def _read_text(path: str) -> str:
     if not os.path.isfile(path):
         raise CommandError(f"no such file: {path}")
     try:
-        with open(path, encoding="utf-8") as f:
+        # utf-8-sig: spreadsheets start their CSV files with a byte-order mark.
+        with open(path, encoding="utf-8-sig") as f:
             return f.read()
     except (OSError, UnicodeDecodeError) as e:
         raise CommandError(f"cannot read {path}: {e}") from None
@@ -237,7 +322,7 @@ def have_matplotlib() -> bool:
 
 def save_plot(traj: Any, nus: Sequence[int], out: str,
               marks: Optional[Tuple[np.ndarray, np.ndarray]] = None, title: str = "") -> None:
-    """Draws derivatives of a trajectory, one panel each, into a PNG file.
+    """Draws derivatives of a trajectory, one panel each, into an image file.
 
     Parameters
     ----------
@@ -246,7 +331,7 @@ def save_plot(traj: Any, nus: Sequence[int], out: str,
     nus : sequence of int
         The orders of derivative to draw (0 the trajectory itself).
     out : str
-        The image file.
+        The image file; its extension (.png, .svg or .pdf) gives the format.
     marks : (ndarray, ndarray), optional
         Points (times, values) marked on the first panel, e.g. waypoints.
     title : str, optional
@@ -258,9 +343,12 @@ def save_plot(traj: Any, nus: Sequence[int], out: str,
 
     Notes
     -----
-    Uses matplotlib's Agg canvas, never a window. CommandError when
-    matplotlib is not installed.
+    Uses matplotlib's own canvases, never a window. The panels are labelled
+    with the quantity and its unit per second to the power of the order.
+    CommandError when matplotlib is not installed or the extension is none of
+    the three.
     """
+    fmt = image_format(out)
     try:
         from matplotlib.figure import Figure
     except ImportError:
@@ -274,15 +362,15 @@ def save_plot(traj: Any, nus: Sequence[int], out: str,
     axes = fig.subplots(len(nus), 1, sharex=True, squeeze=False)[:, 0]
     for ax, nu in zip(axes, nus):
         ax.plot(ts, traj(ts, nu=nu), lw=1.5)
-        ax.set_ylabel(quantity(traj.order + nu))
+        ax.set_ylabel(axis_label(traj.order + nu))
         ax.grid(True, alpha=0.3)
     if marks is not None:
         axes[0].plot(marks[0], marks[1], "o", ms=4)
-    axes[-1].set_xlabel("t")
+    axes[-1].set_xlabel("t (s)")
     if title:
         fig.suptitle(title)
     try:
-        fig.savefig(out, format="png", dpi=100)
+        fig.savefig(out, format=fmt, dpi=100)
     except OSError as e:
         raise CommandError(f"cannot write {out}: {e}") from None
 
@@ -293,12 +381,15 @@ def run_demo(args: argparse.Namespace) -> int:
     from pyvelt.ductus import Trajectory1d
 
     times, pos = np.array(DEMO_TIMES), np.array(DEMO_POSITIONS)
-    x = pyvelt.interpolate(times, pos, p=DEMO_DEGREE, slopes=(0.0, 0.0))
+    x = pyvelt.interpolate(times, pos, p=DEMO_DEGREE, slopes=(0.0, 0.0), accels=(0.0, 0.0))
     trajs = {"position": x, "velocity": x.derivative(1),
              "acceleration": x.derivative(2), "jerk": x.derivative(3)}
     print(f"pyvelt {pyvelt.__version__} demo: a joint through {len(times)} waypoints, "
-          f"degree {x.p}, at rest at both ends")
+          f"degree {x.p}, from rest to rest")
     print(f"domain: [{x.start}, {x.stop}] s")
+    print(f"velocity at the ends: {_zero(x(x.start, nu=1)):.4f} and {_zero(x(x.stop, nu=1)):.4f} "
+          f"rad/s; acceleration at the ends: {_zero(x(x.start, nu=2)):.4f} and "
+          f"{_zero(x(x.stop, nu=2)):.4f} rad/s^2")
     units = {"velocity": "rad/s", "acceleration": "rad/s^2", "jerk": "rad/s^3"}
     for name, unit in units.items():
         # The exact extrema over the whole domain, not only at sampled times.
@@ -329,25 +420,51 @@ def run_demo(args: argparse.Namespace) -> int:
     return 0
 
 
+def _zero(v: float) -> float:
+    # Rounding leaves a few 1e-16 at a point of rest: print them as 0.
+    return 0.0 if abs(v) < 5e-12 else v
+
+
 def run_fit(args: argparse.Namespace) -> int:
-    times, values = load_waypoints(args.waypoints)
+    times, values, names = read_waypoints(args.waypoints)
+    J = values.shape[1]
+    if J == 1:
+        ids = [args.id]
+    elif names is not None:
+        ids = names
+        if "" in ids or len(set(ids)) != len(ids):
+            raise CommandError(f"{args.waypoints}: the header must name every value column, "
+                               f"each differently (got {', '.join(map(repr, ids))})")
+    else:
+        ids = [f"{args.id}_{j}" for j in range(1, J + 1)]
+    slopes, accels = args.slopes, args.accels
+    if args.rest:
+        slopes, accels = (0.0, 0.0), (0.0, 0.0)
     if args.lsq is not None:
-        traj = pyvelt.approximate(times, values, args.lsq, p=args.degree, order=args.order)
+        trajs = pyvelt.approximate(times, values, args.lsq, p=args.degree, order=args.order)
         how = f"least squares, {args.lsq} control points"
     else:
-        traj = pyvelt.interpolate(times, values, p=args.degree, slopes=args.slopes,
-                                  order=args.order)
-        how = "interpolation" + (" with end slopes" if args.slopes else "")
+        trajs = pyvelt.interpolate(times, values, p=args.degree, slopes=slopes,
+                                   accels=accels, knots=args.knots or "average",
+                                   order=args.order)
+        how = "interpolation" + (", from rest to rest" if args.rest else
+                                 " with end slopes and accelerations" if accels else
+                                 " with end slopes" if slopes else "")
+        if args.knots == "data":
+            how += ", knots at the waypoints"
     out = args.output
     if out is None:
         out = os.path.splitext(os.path.basename(args.waypoints))[0] + ".pyvelt"
-    traj.savexml(out, args.id)
+    for ID, traj in zip(ids, trajs):
+        traj.savexml(out, ID)
     if not os.path.splitext(out)[1]:
         out += ".pyvelt"
-    dev = float(np.max(np.abs(traj(times) - values)))
-    print(f"fitted {len(times)} waypoints ({how}): degree {traj.p}, {traj.n + 1} control "
+    traj = trajs[0]
+    dev = max(float(np.max(np.abs(t(times) - values[:, j]))) for j, t in enumerate(trajs))
+    what = "" if J == 1 else f", {J} trajectories"
+    print(f"fitted {len(times)} waypoints ({how}{what}): degree {traj.p}, {traj.n + 1} control "
           f"points, domain [{traj.start}, {traj.stop}], largest deviation {dev:.3g}")
-    print(f"saved as '{args.id}' to {out}")
+    print(f"saved as {', '.join(repr(i) for i in ids)} to {out}")
     return 0
 
 
@@ -396,21 +513,50 @@ def run_sample(args: argparse.Namespace) -> int:
             raise CommandError(f"--{name} {v!r} is outside the domain [{t.start}, {t.stop}]")
     if not start < stop:
         raise CommandError(f"empty interval: --start {start!r} must be below --stop {stop!r}")
-    ts = np.linspace(start, stop, args.n)
-    ts[-1] = stop
-    vals = t(ts, nu=args.nu)
-    lines = ["t,value" if args.nu == 0 else f"t,derivative{args.nu}"]
-    lines += [f"{float(a)!r},{float(b)!r}" for a, b in zip(ts, vals)]
-    sys.stdout.write("\n".join(lines) + "\n")
+    n = args.n
+    step = (stop - start) / (n - 1)
+    try:
+        # The header goes out with the first chunk: nothing is written when
+        # that one fails.
+        head = "t,value\n" if args.nu == 0 else f"t,derivative{args.nu}\n"
+        # In chunks: the whole output of a large N need not fit in memory.
+        for i0 in range(0, n, SAMPLE_CHUNK):
+            # The times of np.linspace(start, stop, n), a chunk at a time.
+            ts = np.arange(i0, min(i0 + SAMPLE_CHUNK, n)) * step + start
+            if i0 + len(ts) == n:
+                ts[-1] = stop
+            vals = t(ts, nu=args.nu)
+            bad = np.flatnonzero(~np.isfinite(vals))
+            if len(bad):
+                raise CommandError(f"the {quantity(t.order + args.nu)} at t = "
+                                   f"{float(ts[bad[0]])!r} is not a finite number "
+                                   f"({float(vals[bad[0]])!r})")
+            sys.stdout.write(head + "".join([f"{a!r},{b!r}\n"
+                                             for a, b in zip(ts.tolist(), vals.tolist())]))
+            head = ""
+        sys.stdout.flush()
+    except BrokenPipeError:
+        raise
+    except (OSError, CommandError) as e:
+        _drop_stdout()
+        if isinstance(e, CommandError):
+            raise
+        raise CommandError(f"cannot write the samples: {e.strerror or e}") from None
     return 0
 
 
+def _drop_stdout() -> None:
+    # What is still buffered would fail again at exit: send it nowhere.
+    os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+
+
 def run_plot(args: argparse.Namespace) -> int:
+    out = args.output or f"{args.id}.png"
+    image_format(out)
     if not have_matplotlib():
         raise CommandError(f"plotting needs matplotlib: {PLOT_HINT}")
     t = load_trajectory(args.file, args.id)
     nus = args.nu if args.nu else [0]
-    out = args.output or f"{args.id}.png"
     save_plot(t, nus, out, title=f"{args.id} ({os.path.basename(args.file)})")
     print(f"plot of {', '.join(quantity(t.order + k) for k in nus)}: {os.path.abspath(out)}")
     return 0
@@ -456,8 +602,10 @@ def build_parser() -> argparse.ArgumentParser:
     sub = parser.add_subparsers(dest="command", metavar="COMMAND")
 
     p = sub.add_parser("demo", help="fit built-in joint waypoints, save, load and plot",
-                       description="Fits a quintic through built-in joint waypoints, prints "
-                                   "the peak velocity, acceleration and jerk, saves the four "
+                       description="Fits a quintic from rest to rest (zero velocity and "
+                                   "acceleration at both ends) through built-in joint "
+                                   "waypoints, prints the end velocities and accelerations "
+                                   "and the peak velocity, acceleration and jerk, saves the four "
                                    "trajectories to a document in the current folder, loads "
                                    "them back and checks they are equal, and draws a PNG plot "
                                    "when matplotlib is installed.")
@@ -466,19 +614,30 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--no-plot", action="store_true", help="do not draw the plot")
     p.set_defaults(func=run_demo)
 
-    p = sub.add_parser("fit", help="fit a trajectory to waypoints from a CSV file",
+    p = sub.add_parser("fit", help="fit trajectories to waypoints from a CSV file",
                        description="Fits a trajectory to the waypoints of a CSV file with the "
-                                   "columns t,value (a header row is allowed) and saves it "
-                                   "into a document. Interpolates by default; --lsq fits by "
-                                   "least squares.")
-    p.add_argument("waypoints", metavar="WAYPOINTS.csv", help="rows t,value with increasing t")
+                                   "columns t,value and saves it into a document; a file "
+                                   "with several value columns t,q1,q2,... gives one "
+                                   "trajectory per column, saved under the column's name in "
+                                   "the header (a first row without numbers), else under "
+                                   "ID_1, ID_2, ... (ID as given by --id). Interpolates by "
+                                   "default; --lsq fits by least squares.")
+    p.add_argument("waypoints", metavar="WAYPOINTS.csv",
+                   help="rows t,value (or t,q1,q2,...) with increasing t")
     p.add_argument("-p", "--degree", type=_natural(1), default=3,
                    help="degree of the B-spline (default: %(default)s)")
     g = p.add_mutually_exclusive_group()
     g.add_argument("--slopes", type=_finite, nargs=2, metavar=("START", "END"),
                    help="first derivatives at the first and the last waypoint")
+    g.add_argument("--rest", action="store_true",
+                   help="start and stop at rest: same as --slopes 0 0 --accels 0 0")
     g.add_argument("--lsq", type=_natural(2), metavar="NCPTS",
                    help="least squares with NCPTS control points (fewer than the waypoints)")
+    p.add_argument("--accels", type=_finite, nargs=2, metavar=("START", "END"),
+                   help="second derivatives at the first and the last waypoint (with --slopes)")
+    p.add_argument("--knots", choices=KNOTS,
+                   help="knots by averaging the times, or at the waypoint times "
+                        "(default: average)")
     p.add_argument("--order", type=_natural(0), default=0,
                    help="order of derivation the values stand for (default: %(default)s)")
     p.add_argument("-o", "--output", help="document to write (default: WAYPOINTS.pyvelt "
@@ -506,14 +665,17 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--stop", type=_finite, help="last time (default: end of the domain)")
     p.set_defaults(func=run_sample)
 
-    p = sub.add_parser("plot", help="draw a trajectory and derivatives into a PNG (matplotlib)",
+    p = sub.add_parser("plot", help="draw a trajectory and derivatives into an image "
+                                    "(matplotlib)",
                        description="Draws a trajectory and the derivatives asked for, one "
-                                   f"panel each, into a PNG file. Needs matplotlib ({PLOT_HINT}).")
+                                   "panel each, into a PNG, SVG or PDF file, as the name's "
+                                   f"extension says. Needs matplotlib ({PLOT_HINT}).")
     p.add_argument("file", metavar="FILE", help="a .pyvelt document")
     p.add_argument("--id", required=True, help="the ID of the trajectory")
     p.add_argument("--nu", type=_natural(0), nargs="+", metavar="K",
                    help="orders of derivative to draw (default: 0, the trajectory)")
-    p.add_argument("-o", "--output", metavar="OUT.png", help="image file (default: ID.png)")
+    p.add_argument("-o", "--output", metavar="OUT.png",
+                   help="image file, .png, .svg or .pdf (default: ID.png)")
     p.set_defaults(func=run_plot)
     return parser
 
@@ -536,6 +698,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser.parse_args(argv)
     if args.command is None:
         args = parser.parse_args(["demo"])
+    if args.command == "fit":
+        for option, given, other in (("--accels", args.accels, "--rest"),
+                                     ("--accels", args.accels, "--lsq"),
+                                     ("--knots", args.knots, "--lsq")):
+            if given is not None and getattr(args, other[2:]) not in (None, False):
+                parser.error(f"argument {option}: not allowed with argument {other}")
     try:
         return int(args.func(args))
     except CommandError as e:
