@@ -18,6 +18,8 @@ feasible motion. Both ways end with the exact extrema: the motion is
 stretched or shrunk until its largest peak equals its limit.
 """
 import math
+import sys
+import types
 from typing import List, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -502,3 +504,13 @@ def _certify(U: np.ndarray, P: np.ndarray, vmax: np.ndarray, amax: np.ndarray,
         if not any(joints[jj].violations(**lim(jj)) for jj in moving):
             return joints, f
     raise RuntimeError("the planned motion could not be certified")
+
+
+class _Module(types.ModuleType):
+    # `import pyvelt.plan` makes the package attribute `plan` this module:
+    # calling it then still plans.
+    def __call__(self, *args, **kwargs):  # type: ignore[no-untyped-def]
+        return plan(*args, **kwargs)
+
+
+sys.modules[__name__].__class__ = _Module
