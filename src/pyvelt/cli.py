@@ -515,6 +515,9 @@ def build_parser() -> argparse.ArgumentParser:
                    help="orders of derivative to draw (default: 0, the trajectory)")
     p.add_argument("-o", "--output", metavar="OUT.png", help="image file (default: ID.png)")
     p.set_defaults(func=run_plot)
+
+    from pyvelt import plancmd
+    plancmd.register(sub)
     return parser
 
 

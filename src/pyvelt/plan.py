@@ -78,8 +78,11 @@ class Motion:
         if t.ndim != 1:
             raise ValueError("'t' must be a number or one-dimensional")
         out = np.empty((len(t), len(self.joints)))
-        for j, q in enumerate(self.joints):
-            out[:, j] = q(t.copy(), nu) if len(t) else []
+        if len(t):
+            # evaluation wants distinct times
+            u, back = np.unique(t, return_inverse=True)
+            for j, q in enumerate(self.joints):
+                out[:, j] = np.atleast_1d(q(u.copy(), int(nu)))[back]
         return out
 
     def __repr__(self) -> str:
@@ -300,8 +303,8 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     keep = np.concatenate(([True], np.diff(x) > 1e-3 * T0 / spans))
     x = x[keep]
     # waypoint times must stay knots
-    x = np.unique(np.concatenate((x[np.min(np.abs(x[:, None] - times0[None, 1:-1]), axis=1)
-                                    > 1e-3 * T0 / spans] if k > 2 else x, times0)))
+    near = np.min(np.abs(x[:, None] - times0[None, :]), axis=1) <= 1e-3 * T0 / spans
+    x = np.unique(np.concatenate((x[~near], times0)))
     U = np.concatenate(([0.0] * 3, x, [x[-1]] * 3))
     N = len(U) - 4
     mats = _derivative_matrices(U, N)
