@@ -117,7 +117,7 @@ def toppra_corrected(W, v, a, parametrizer, samples):
     import toppra.algorithm as algo
     import toppra.constraint as constraint
 
-    t0 = time.perf_counter()
+    t0 = time.process_time()
     chord = np.concatenate(([0.0], np.cumsum(np.linalg.norm(np.diff(W, axis=0), axis=1))))
     keep = np.concatenate(([True], np.diff(chord) > 0))
     ss = chord[keep] / chord[-1]
@@ -126,7 +126,7 @@ def toppra_corrected(W, v, a, parametrizer, samples):
             constraint.JointAccelerationConstraint(np.column_stack((-a, a)))]
     inst = algo.TOPPRA(cons, path, parametrizer=parametrizer)
     traj = inst.compute_trajectory(0, 0)
-    dt = time.perf_counter() - t0
+    dt = time.process_time() - t0
     if traj is None:
         return None, dt
     T = traj.duration
@@ -217,23 +217,25 @@ def random_multi(rng, n):
 
 
 def timed(fn, *args, **kw):
-    t0 = time.perf_counter()
+    t0 = time.process_time()
     r = fn(*args, **kw)
-    return r, time.perf_counter() - t0
+    return r, time.process_time() - t0
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--quick", action="store_true", help="a handful of cases")
     ap.add_argument("--samples", type=int, default=200_001)
+    ap.add_argument("--singles", type=int, default=500, help="random one-joint sets")
+    ap.add_argument("--multis", type=int, default=200, help="random multi-joint sets")
     args = ap.parse_args()
     samples = 2_001 if args.quick else args.samples
     have = peers()
     rng = np.random.default_rng(21)
     singles = [(f"{name}-{r[0]}", np.array(w) * r[1], r) for name, w in FIXED.items()
                for r in REGIMES]
-    singles += random_single(rng, 5 if args.quick else 500)
-    multis = random_multi(np.random.default_rng(2121), 3 if args.quick else 200)
+    singles += random_single(rng, 5 if args.quick else args.singles)
+    multis = random_multi(np.random.default_rng(2121), 3 if args.quick else args.multis)
     if args.quick:
         singles = singles[:3] + singles[-5:]
 

@@ -18,6 +18,7 @@ feasible motion. Both ways end with the exact extrema: the motion is
 stretched or shrunk until its largest peak equals its limit.
 """
 import math
+import os
 import sys
 import types
 from typing import List, Optional, Sequence, Tuple, Union
@@ -319,63 +320,106 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     lims = [vmax, amax] + ([jmax] if jmax is not None else [])
     nd = len(lims)
 
-    def program(s: float) -> Tuple[np.ndarray, np.ndarray]:
-        blocks_ub = []
-        for jj in range(J):
-            rows = []
-            for kk in range(nd):
-                Mk = mats[kk] * (R[jj] / (lims[kk][jj] * s ** (kk + 1)))
-                rows += [Mk, -Mk]
-            blocks_ub.append(sp.vstack(rows))
-        A = sp.block_diag(blocks_ub, format="csr")
-        nrow = A.shape[0] // J
-        lam = sp.kron(sp.identity(J), -np.ones((nrow, 1)), format="csr")
-        A_ub = sp.hstack([A, lam], format="csr")
-        b_ub = np.zeros(A_ub.shape[0])
-        if E is not None:
-            A_eq = sp.hstack([sp.block_diag([E] * J), sp.csr_matrix((J * E.shape[0], J))],
-                             format="csr")
-            b_eq = Wn[1:-1].T.ravel()
-        else:
-            A_eq = b_eq = None
-        lb = np.full(J * N + J, -np.inf)
-        ub = np.full(J * N + J, np.inf)
-        for jj in range(J):
-            o = jj * N
-            if qmin is not None:
-                lb[o:o + N] = (qmin[jj] - centre[jj]) / R[jj]
-            if qmax is not None:
-                ub[o:o + N] = (qmax[jj] - centre[jj]) / R[jj]
-            lb[o:o + 3] = ub[o:o + 3] = Wn[0, jj]
-            lb[o + N - 3:o + N] = ub[o + N - 3:o + N] = Wn[-1, jj]
-        lb[J * N:] = 0.0
-        c = np.zeros(J * N + J)
-        c[J * N:] = 1.0
-        res = linprog(c, A_ub=A_ub, b_ub=b_ub, A_eq=A_eq, b_eq=b_eq,
+    # Joint j at stretch s: minimise lambda subject to
+    # |D_k P| * R_j / limit_k <= lambda * s**k, the positions scaled by R_j.
+    # Rows are built once; only the lambda column changes with s.
+    base = sp.vstack([sp.vstack([mats[kk], -mats[kk]]) for kk in range(nd)], format="csr")
+    expo = np.concatenate([np.full(2 * mats[kk].shape[0], kk + 1.0) for kk in range(nd)])
+    nrow = base.shape[0]
+    A_eq = sp.hstack([E, sp.csr_matrix((E.shape[0], 1))], format="csr") if E is not None else None
+    c = np.zeros(N + 1)
+    c[N] = 1.0
+
+    # the lambda column last in every row: its entries are data[indptr[1:] - 1]
+    base_lam = sp.hstack([base, np.ones((nrow, 1))], format="csr")
+    base_lam.sort_indices()
+    last = base_lam.indptr[1:] - 1
+    rowsof = np.repeat(np.arange(nrow), np.diff(base_lam.indptr))
+
+    def program(jj: int, s: float) -> Tuple[float, np.ndarray]:
+        rowscale = np.concatenate([np.full(2 * mats[kk].shape[0], R[jj] / lims[kk][jj])
+                                   for kk in range(nd)])
+        A_ub = base_lam.copy()
+        A_ub.data *= rowscale[rowsof]
+        A_ub.data[last] = -(s ** expo)
+        lb = np.full(N + 1, -np.inf)
+        ub = np.full(N + 1, np.inf)
+        if qmin is not None:
+            lb[:N] = (qmin[jj] - centre[jj]) / R[jj]
+        if qmax is not None:
+            ub[:N] = (qmax[jj] - centre[jj]) / R[jj]
+        lb[:3] = ub[:3] = Wn[0, jj]
+        lb[N - 3:N] = ub[N - 3:N] = Wn[-1, jj]
+        lb[N] = 0.0
+        res = linprog(c, A_ub=A_ub, b_ub=np.zeros(nrow), A_eq=A_eq,
+                      b_eq=Wn[1:-1, jj] if A_eq is not None else None,
                       bounds=np.column_stack((lb, ub)), method="highs")
         if res.status != 0:
             raise RuntimeError(f"the linear program failed: {res.message}")
-        z = res.x
-        return z[J * N:], z[:J * N].reshape(J, N).T
+        return float(res.x[N]), res.x[:N]
 
-    # The shortest stretch s of the base timing with every lambda <= 1. With
-    # lambda(s) from one program, a feasible motion stretched by r > 1 has
-    # its peaks divided by r to r**3; so the shortest stretch lies in
-    # [s * lambda**(1/3), s * lambda] when lambda > 1 and in
-    # [s * lambda, s * lambda**(1/3)] when lambda < 1 (the upper end feasible).
+    # The shortest stretch s of the base timing with every lambda <= 1. A
+    # motion feasible at s stays feasible when stretched further (its peaks
+    # shrink by r to r**3 for a stretch by r): so with lambda from one
+    # program the shortest stretch lies in [s * lambda**(1/3), s * lambda]
+    # when lambda > 1 and in [s * lambda, s * lambda**(1/3)] when lambda < 1,
+    # and a joint feasible at s needs no new program at a larger stretch.
+    moving = [jj for jj in range(J) if np.ptp(W[:, jj]) > 0]
+    order = sorted(moving, key=lambda jj: -dur[jj].sum())
+    known = {jj: math.inf for jj in moving}        # smallest feasible stretch so far
+    sols: dict = {}
+    # A cheap first try per joint: the spline through its waypoints with the
+    # least squared acceleration; its peaks scale exactly with the stretch.
+    dense = [m.toarray() for m in mats]
+    free = np.ones(N, bool)
+    free[:3] = free[-3:] = False
+    Ed = E.toarray() if E is not None else np.zeros((0, N))
+    Hf = dense[1][:, free]
+    kkt = np.block([[Hf.T @ Hf, Ed[:, free].T],
+                    [Ed[:, free], np.zeros((len(Ed), len(Ed)))]])
+    for jj in moving:
+        Pc = np.where(np.arange(N) < 3, Wn[0, jj], Wn[-1, jj])
+        Pc[free] = 0.0
+        rhs = np.concatenate((-Hf.T @ (dense[1] @ Pc), Wn[1:-1, jj] - Ed @ Pc))
+        try:
+            Pc[free] = np.linalg.solve(kkt, rhs)[:free.sum()]
+        except np.linalg.LinAlgError:
+            continue
+        if ((qmin is not None and np.any(Pc * R[jj] + centre[jj] < qmin[jj]))
+                or (qmax is not None and np.any(Pc * R[jj] + centre[jj] > qmax[jj]))):
+            continue
+        known[jj] = max(max(float(np.max(np.abs(dense[kk] @ Pc))) * R[jj] / lims[kk][jj],
+                            1e-300) ** (1.0 / (kk + 1)) for kk in range(nd))
+        sols[jj] = Pc
     lo, hi = 0.0, math.inf
-    s, best, e = 1.0, None, 2.0
+    s, e = 1.0, 2.0
     prev: Optional[Tuple[float, float]] = None
     for _ in range(16):
-        lam, Pn = program(s)
-        top = max(float(lam.max()), 1e-300)
+        top = 0.0
+        for jj in order:
+            if s >= known[jj]:
+                continue
+            lam, Pn = program(jj, s)
+            if os.environ.get("PVDBG"):
+                print("LP", jj, s, lam)
+            lam = max(lam, 1e-300)
+            if lam <= 1.0 + 1e-9:     # the last stretch is left to the exact check
+                lam = min(lam, 1.0)
+                known[jj], sols[jj] = s, Pn
+                lo = max(lo, s * lam)
+            else:
+                lo = max(lo, s * lam ** (1.0 / 3.0))
+            top = max(top, lam)
+            if lam > 1.0:
+                # infeasible here: try this joint first next time
+                order.remove(jj)
+                order.insert(0, jj)
+                break
         if top <= 1.0:
-            hi, best = s, Pn
-            lo = max(lo, s * top)
-        else:
-            lo = max(lo, s * top ** (1.0 / 3.0))
+            hi = s
         if hi <= lo * (1.0 + tol):
             break
+        top = max(top, 1e-300)
         if prev is not None and prev[0] != s and prev[1] != top:
             e = min(3.0, max(1.0, -math.log(top / prev[1]) / math.log(s / prev[0])))
         prev = (s, top)
@@ -383,11 +427,14 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
         guess = s * (top / (1.0 - tol / 4)) ** (1.0 / e)
         if hi < math.inf:
             guess = min(max(guess, lo * (1.0 + tol / 2)), hi / (1.0 + tol / 2))
-        elif top > 1.0:
-            guess = min(max(guess, lo), s * top)
+        else:
+            guess = min(max(guess, lo * (1.0 + tol / 2)), s * top)
         s = guess
-    if best is None:
+    if hi == math.inf:
         raise RuntimeError("no feasible timing found")
+    best = np.zeros((N, J))
+    for jj in range(J):
+        best[:, jj] = sols[jj] if jj in sols else Wn[0, jj]
     P = best * R + centre
     P[:3] = W[0]
     P[-3:] = W[-1]
@@ -482,7 +529,7 @@ def plan(waypoints: npt.ArrayLike, vmax: _Limit, amax: _Limit, jmax: Optional[_L
                               None if jmax_a is None else jmax_a[0])
         P = P[:, None]
     else:
-        U, P, tk = _multi(Wk, vmax_a, amax_a, jmax_a, qmin_a, qmax_a, spans=40)
+        U, P, tk = _multi(Wk, vmax_a, amax_a, jmax_a, qmin_a, qmax_a, spans=int(__import__("os").environ.get("PVSPANS", "40")))
     times = tk[index]
     joints, f = _certify(U, P, vmax_a, amax_a, jmax_a)
     return Motion(times * f, joints)
