@@ -18,7 +18,6 @@ feasible motion. Both ways end with the exact extrema: the motion is
 stretched or shrunk until its largest peak equals its limit.
 """
 import math
-import os
 import sys
 import types
 from typing import List, Optional, Sequence, Tuple, Union
@@ -273,6 +272,10 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     import scipy.sparse as sp
     from scipy.interpolate import BSpline
     from scipy.optimize import linprog
+    try:
+        from scipy.optimize import Bounds, LinearConstraint, milp
+    except ImportError:
+        milp = None
 
     k, J = W.shape
     # each joint alone: its fastest waypoint times; the slowest joint sets a segment
@@ -326,22 +329,24 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     base = sp.vstack([sp.vstack([mats[kk], -mats[kk]]) for kk in range(nd)], format="csr")
     expo = np.concatenate([np.full(2 * mats[kk].shape[0], kk + 1.0) for kk in range(nd)])
     nrow = base.shape[0]
-    A_eq = sp.hstack([E, sp.csr_matrix((E.shape[0], 1))], format="csr") if E is not None else None
     c = np.zeros(N + 1)
     c[N] = 1.0
 
-    # the lambda column last in every row: its entries are data[indptr[1:] - 1]
-    base_lam = sp.hstack([base, np.ones((nrow, 1))], format="csr")
-    base_lam.sort_indices()
-    last = base_lam.indptr[1:] - 1
-    rowsof = np.repeat(np.arange(nrow), np.diff(base_lam.indptr))
+    # the lambda column last in every row: its entries are data[indptr[1:] - 1];
+    # the waypoint rows follow
+    rows = [base, E] if E is not None else [base]
+    lamcol = np.concatenate((np.ones(nrow), np.zeros(len(Wn) - 2)))
+    A = sp.hstack([sp.vstack(rows), sp.csr_matrix(lamcol[:, None])], format="csr")
+    A.sort_indices()
+    last = A.indptr[1:nrow + 1] - 1
+    rowsof = np.repeat(np.arange(A.shape[0]), np.diff(A.indptr))
+    data0 = A.data.copy()
 
     def program(jj: int, s: float) -> Tuple[float, np.ndarray]:
         rowscale = np.concatenate([np.full(2 * mats[kk].shape[0], R[jj] / lims[kk][jj])
-                                   for kk in range(nd)])
-        A_ub = base_lam.copy()
-        A_ub.data *= rowscale[rowsof]
-        A_ub.data[last] = -(s ** expo)
+                                   for kk in range(nd)] + [np.ones(len(Wn) - 2)])
+        A.data[:] = data0 * rowscale[rowsof]
+        A.data[last] = -(s ** expo)
         lb = np.full(N + 1, -np.inf)
         ub = np.full(N + 1, np.inf)
         if qmin is not None:
@@ -351,10 +356,15 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
         lb[:3] = ub[:3] = Wn[0, jj]
         lb[N - 3:N] = ub[N - 3:N] = Wn[-1, jj]
         lb[N] = 0.0
-        res = linprog(c, A_ub=A_ub, b_ub=np.zeros(nrow), A_eq=A_eq,
-                      b_eq=Wn[1:-1, jj] if A_eq is not None else None,
-                      bounds=np.column_stack((lb, ub)), method="highs")
-        if res.status != 0:
+        rlo = np.concatenate((np.full(nrow, -np.inf), Wn[1:-1, jj]))
+        rhi = np.concatenate((np.zeros(nrow), Wn[1:-1, jj]))
+        if milp is not None:
+            res = milp(c, constraints=LinearConstraint(A, rlo, rhi), bounds=Bounds(lb, ub))
+        else:   # scipy before 1.9
+            res = linprog(c, A_ub=A[:nrow], b_ub=rhi[:nrow], A_eq=A[nrow:] if E is not None
+                          else None, b_eq=rhi[nrow:] if E is not None else None,
+                          bounds=np.column_stack((lb, ub)), method="highs")
+        if res.status != 0 or res.x is None:
             raise RuntimeError(f"the linear program failed: {res.message}")
         return float(res.x[N]), res.x[:N]
 
@@ -400,8 +410,6 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
             if s >= known[jj]:
                 continue
             lam, Pn = program(jj, s)
-            if os.environ.get("PVDBG"):
-                print("LP", jj, s, lam)
             lam = max(lam, 1e-300)
             if lam <= 1.0 + 1e-9:     # the last stretch is left to the exact check
                 lam = min(lam, 1.0)
@@ -529,7 +537,7 @@ def plan(waypoints: npt.ArrayLike, vmax: _Limit, amax: _Limit, jmax: Optional[_L
                               None if jmax_a is None else jmax_a[0])
         P = P[:, None]
     else:
-        U, P, tk = _multi(Wk, vmax_a, amax_a, jmax_a, qmin_a, qmax_a, spans=int(__import__("os").environ.get("PVSPANS", "40")))
+        U, P, tk = _multi(Wk, vmax_a, amax_a, jmax_a, qmin_a, qmax_a, spans=24)
     times = tk[index]
     joints, f = _certify(U, P, vmax_a, amax_a, jmax_a)
     return Motion(times * f, joints)
