@@ -20,7 +20,7 @@ stretched or shrunk until its largest peak equals its limit.
 import math
 import sys
 import types
-from typing import List, Optional, Sequence, Tuple, Union
+from typing import Any, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -223,8 +223,8 @@ def _single(w: np.ndarray, v: float, a: float, j: Optional[float]) -> Tuple[np.n
 def _pass_inside(U: np.ndarray, P: np.ndarray, w: np.ndarray, r0: int, r1: int,
                  times: np.ndarray) -> None:
     # the times at which a monotone run passes its inner waypoints
-    from scipy.interpolate import BSpline
-    from scipy.optimize import brentq
+    from scipy.interpolate import BSpline  # type: ignore[import-untyped]
+    from scipy.optimize import brentq  # type: ignore[import-untyped]
 
     if r1 - r0 < 2:
         return
@@ -247,9 +247,9 @@ def _pass_inside(U: np.ndarray, P: np.ndarray, w: np.ndarray, r0: int, r1: int,
 
 # ---------------------------------------------------------------- several joints
 
-def _derivative_matrices(U: np.ndarray, N: int) -> List[np.ndarray]:
+def _derivative_matrices(U: np.ndarray, N: int) -> List[Any]:
     """Matrices giving the control points of derivatives 1, 2, 3 from P."""
-    import scipy.sparse as sp
+    import scipy.sparse as sp  # type: ignore[import-untyped]
 
     mats = []
     M = sp.identity(N, format="csr")
@@ -269,9 +269,9 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
            qmin: Optional[np.ndarray], qmax: Optional[np.ndarray],
            spans: int, tol: float = 2e-3) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
     """Several joints: knots, control points (N, J), waypoint times."""
-    import scipy.sparse as sp
-    from scipy.interpolate import BSpline
-    from scipy.optimize import linprog
+    import scipy.sparse as sp  # type: ignore[import-untyped]
+    from scipy.interpolate import BSpline  # type: ignore[import-untyped]
+    from scipy.optimize import linprog  # type: ignore[import-untyped]
     try:
         from scipy.optimize import Bounds, LinearConstraint, milp
     except ImportError:
@@ -280,14 +280,14 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     k, J = W.shape
     # each joint alone: its fastest waypoint times; the slowest joint sets a segment
     dur = np.zeros((J, k - 1))
-    sw = []
+    sw: List[List[float]] = []
     for jj in range(J):
         if np.all(W[:, jj] == W[0, jj]):
             sw.append([])
             continue
-        _, _, tj, s = _single(W[:, jj], vmax[jj], amax[jj], None if jmax is None else jmax[jj])
+        _, _, tj, sj = _single(W[:, jj], vmax[jj], amax[jj], None if jmax is None else jmax[jj])
         dur[jj] = np.diff(tj)
-        sw.append(s)
+        sw.append(sj)
     boss = np.argmax(dur, axis=0)
     d = dur[boss, np.arange(k - 1)]
     T0 = float(d.sum())
@@ -297,8 +297,8 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     knots = [times0]
     for i in range(k - 1):
         tj = np.concatenate(([0.0], np.cumsum(dur[boss[i]])))
-        s = np.array(sw[boss[i]])
-        inside = s[(s > tj[i]) & (s < tj[i + 1])]
+        swi = np.array(sw[boss[i]])
+        inside = swi[(swi > tj[i]) & (swi < tj[i + 1])]
         if dur[boss[i], i] > 0:
             knots.append(times0[i] + (inside - tj[i]) * d[i] / dur[boss[i], i])
         m = max(3, int(round(spans * d[i] / T0)))

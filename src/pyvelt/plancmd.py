@@ -3,14 +3,14 @@ waypoints of a CSV file and saves one trajectory per joint."""
 import argparse
 import math
 import os
-from typing import Any, List, Optional
+from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
 __all__ = ["register", "run_plan", "load_rows"]
 
 
-def load_rows(path: str) -> "tuple[np.ndarray, List[str]]":
+def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
     """Rows of joint positions from a CSV file, one column per joint.
 
     Parameters
