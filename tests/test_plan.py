@@ -165,3 +165,23 @@ def test_command(tmp_path):
     bad = run("plan", "w.csv", "--vmax", "1,2,3", "--amax", "6")
     assert bad.returncode == 1 and "--vmax" in bad.stderr and "Traceback" not in bad.stderr
     assert run("plan", "w.csv", "--vmax", "0", "--amax", "6").returncode == 2
+
+
+BENCH = pathlib.Path(__file__).resolve().parent.parent / "bench" / "plan.py"
+
+
+@pytest.mark.skipif(not BENCH.exists(), reason="bench/plan.py is not in this tree")
+def test_bench_quick():
+    import json
+
+    pkg = pathlib.Path(pyvelt.__file__).parent.parent
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+        [str(pkg)] + [p for p in [os.environ.get("PYTHONPATH")] if p]))
+    out = subprocess.run([sys.executable, str(BENCH), "--quick"], capture_output=True,
+                         text=True, env=env, timeout=300)
+    assert out.returncode == 0, out.stderr
+    summary = json.loads(out.stdout.strip().splitlines()[-1])
+    assert summary["failures"] == []
+    assert summary["violations_exact"] == 0 and summary["violations_sampled"] == 0
+    assert summary["worst_waypoint_miss"] <= 1e-12
+    assert summary["single_nojerk_vs_closed_form"]["worst"] <= 1.02
