@@ -126,6 +126,20 @@ def test_position_limits_and_equal_waypoints():
     assert m.times[3] == m.times[4]
 
 
+def test_near_duplicate_waypoints_keep_position_limits():
+    # 1e-7 apart in every joint: a segment far shorter than the others
+    W = np.array([[-257.102927, -835.250455, -426.417539, -930.02563],
+                  [-257.102927, -835.250455, -426.417539, -930.02563],
+                  [258.706613, 756.393851, -789.174534, -2384.592967],
+                  [231.272499, 1408.490899, -2049.859578, -2813.772481],
+                  [-1551.808244, 199.085045, -3777.149186, -3034.255047]])
+    W[1] += 1e-7
+    v, a, j = [0.2748, 2.623, 2.3844, 4.5941], [31.647, 25.949, 25.095, 12.752], [100, 350, 100, 190]
+    qmin, qmax = W.min(0) - 30, W.max(0) + 30
+    m = pyvelt.plan(W, v, a, j, qmin=qmin, qmax=qmax)
+    assert_motion(m, W, v, a, j, qmin=qmin, qmax=qmax)
+
+
 @pytest.mark.parametrize("args,kw,name", [
     (([0.0], 1, 1), {}, "waypoints"),
     (([0.0, np.nan], 1, 1), {}, "waypoints"),

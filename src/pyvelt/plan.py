@@ -291,24 +291,28 @@ def _multi(W: np.ndarray, vmax: np.ndarray, amax: np.ndarray, jmax: Optional[np.
     boss = np.argmax(dur, axis=0)
     d = dur[boss, np.arange(k - 1)]
     T0 = float(d.sum())
-    d = np.maximum(d, 1e-6 * T0)
+    # a segment is never shorter than a small share of a grid span
+    d = np.maximum(d, 1e-3 * T0 / spans)
+    T0 = float(d.sum())
     times0 = np.concatenate(([0.0], np.cumsum(d)))
-    # knots: the waypoint times, the switching times of the slowest joint, an even grid
+    # knots per segment: the waypoint times, the switching times of the
+    # slowest joint, an even grid; none closer than a thousandth of a grid span
     knots = [times0]
     for i in range(k - 1):
         tj = np.concatenate(([0.0], np.cumsum(dur[boss[i]])))
         swi = np.array(sw[boss[i]])
         inside = swi[(swi > tj[i]) & (swi < tj[i + 1])]
-        if dur[boss[i], i] > 0:
-            knots.append(times0[i] + (inside - tj[i]) * d[i] / dur[boss[i], i])
         m = max(3, int(round(spans * d[i] / T0)))
-        knots.append(times0[i] + d[i] * np.arange(1, m) / m)
+        gap = 1e-3 * d[i] / m
+        cand = list(np.linspace(0.0, d[i], m + 1)[1:-1])
+        if dur[boss[i], i] > 0:
+            cand = list((inside - tj[i]) * d[i] / dur[boss[i], i]) + cand
+        kept: List[float] = []
+        for c in cand:
+            if gap <= c <= d[i] - gap and all(abs(c - o) > gap for o in kept):
+                kept.append(c)
+        knots.append(times0[i] + np.array(kept))
     x = np.unique(np.concatenate(knots))
-    keep = np.concatenate(([True], np.diff(x) > 1e-3 * T0 / spans))
-    x = x[keep]
-    # waypoint times must stay knots
-    near = np.min(np.abs(x[:, None] - times0[None, :]), axis=1) <= 1e-3 * T0 / spans
-    x = np.unique(np.concatenate((x[~near], times0)))
     U = np.concatenate(([0.0] * 3, x, [x[-1]] * 3))
     N = len(U) - 4
     mats = _derivative_matrices(U, N)
@@ -540,6 +544,12 @@ def plan(waypoints: npt.ArrayLike, vmax: _Limit, amax: _Limit, jmax: Optional[_L
         U, P, tk = _multi(Wk, vmax_a, amax_a, jmax_a, qmin_a, qmax_a, spans=24)
     times = tk[index]
     joints, f = _certify(U, P, vmax_a, amax_a, jmax_a)
+    for jj, q in enumerate(joints):
+        # the control points bound the positions; checked once more exactly
+        lo, _, hi, _ = q.extrema()
+        if ((qmin_a is not None and lo < qmin_a[jj] - 1e-12 * scale)
+                or (qmax_a is not None and hi > qmax_a[jj] + 1e-12 * scale)):
+            raise RuntimeError("the planned motion leaves the position limits")
     return Motion(times * f, joints)
 
 
