@@ -239,7 +239,7 @@ def main():
     if args.quick:
         singles = singles[:3] + singles[-5:]
 
-    failures, exact_v, sampled_v, worst_miss = [], 0, 0, 0.0
+    failures, violating, exact_v, sampled_v, worst_miss = [], [], 0, 0, 0.0
     ratio_nj, ratio_j, vs_interp = [], [], []
     for name, w, (_, _, v, a, j) in singles:
         W = w[:, None]
@@ -251,6 +251,8 @@ def main():
                 failures.append(f"{name}: {type(e).__name__}: {e}")
                 continue
             ex, sa, miss = check(m, W, vv, aa, jm, samples)
+            if ex or sa:
+                violating.append(f"{name}{'' if jm is None else ' jmax'}: exact {ex}, sampled {sa}")
             exact_v, sampled_v, worst_miss = exact_v + ex, sampled_v + sa, max(worst_miss, miss)
             if jm is None:
                 ratio_nj.append(m.duration / reference_nojerk(w, v, a))
@@ -270,6 +272,8 @@ def main():
             continue
         mt["ours"].append(dt)
         ex, sa, miss = check(m, W, v, a, None, samples)
+        if ex or sa:
+            violating.append(f"{name}: exact {ex}, sampled {sa}")
         exact_v, sampled_v, worst_miss = exact_v + ex, sampled_v + sa, max(worst_miss, miss)
         vs_interp.append(m.duration / interp_timescale(W, v, a, None))
         if have["toppra"]:
@@ -295,6 +299,7 @@ def main():
         "failures": failures,
         "violations_exact": exact_v,
         "violations_sampled": sampled_v,
+        "violating": violating,
         "worst_waypoint_miss": worst_miss,
         "single_nojerk_vs_closed_form": stats(ratio_nj),
         "single_jerk_vs_ruckig": stats(ratio_j),
@@ -329,6 +334,8 @@ def main():
         f"{k} {x:.1f} ms" for k, x in summary["median_ms"].items() if x is not None))
     for f in failures[:10]:
         print("FAILED", f)
+    for f in violating[:10]:
+        print("VIOLATION", f)
     print(json.dumps(summary))
 
 

@@ -36,8 +36,8 @@ _Limit = Union[float, Sequence[float], npt.NDArray[np.float64]]
 _SAME = 1e-13
 # Without a jerk limit, the acceleration ramps take this share of a run.
 _RAMP = 1e-3
-# Phases shorter than this share of their scale are dropped.
-_TINY = 1e-4
+# No phase of a one-joint motion is shorter than this share of the motion.
+_HMIN = 1e-4
 
 
 class Motion:
@@ -134,27 +134,41 @@ def _waypoints(waypoints: npt.ArrayLike) -> Tuple[np.ndarray, bool]:
 
 # ---------------------------------------------------------------- one joint
 
-def _rest_to_rest(D: float, v: float, a: float, j: float) -> List[Tuple[float, float]]:
-    """Phases (duration, jerk) of the fastest rest-to-rest move over D > 0."""
+def _bangbang(D: float, v: float, a: float) -> float:
+    # the fastest rest-to-rest time over D without a jerk limit
+    return D / v + v / a if D * a > v * v else 2.0 * math.sqrt(D / a)
+
+
+def _rest_to_rest(D: float, v: float, a: float, j: float,
+                  hmin: float) -> List[Tuple[float, float]]:
+    """Phases (duration, jerk) of the fastest rest-to-rest move over D > 0.
+
+    No phase is shorter than hmin: a shorter constant phase is left out (the
+    peak then exceeds its limit by a hair, which the final check takes back),
+    and a run whose jerk ramps would be shorter is stretched as a whole.
+    """
     def accel(vp: float) -> Tuple[float, float]:
         # jerk ramp time and constant-acceleration time to reach vp from rest
-        if vp * j >= a * a * (1.0 + _TINY):
+        if vp * j >= a * a and vp / a - a / j >= hmin:
             return a / j, vp / a - a / j
         return math.sqrt(vp / j), 0.0
 
     tj, ta = accel(v)
     cruise = D / v - (2.0 * tj + ta)
-    if cruise > _TINY * (2.0 * tj + ta):
-        vp = v
-    else:
+    vp = v
+    if cruise < hmin:
         cruise = 0.0
         # D = vp * (vp / a + a / j) with a constant-acceleration phase ...
         vp = a * (-a / j + math.sqrt((a / j) ** 2 + 4.0 * D / a)) / 2.0
-        if vp * j < a * a * (1.0 + _TINY):
+        if vp * j < a * a or vp / a - a / j < hmin:
             vp = (D * D * j / 4.0) ** (1.0 / 3.0)   # ... else D = 2 vp sqrt(vp / j)
         tj, ta = accel(vp)
     phases = [(tj, j), (ta, 0.0), (tj, -j), (cruise, 0.0), (tj, -j), (ta, 0.0), (tj, j)]
-    return [ph for ph in phases if ph[0] > 0.0]
+    phases = [ph for ph in phases if ph[0] > 0.0]
+    if tj < hmin:
+        r = hmin / tj       # slower: jerk / r**3, acceleration / r**2, velocity / r
+        phases = [(d * r, jj / r ** 3) for d, jj in phases]
+    return phases
 
 
 def _integrate(U: np.ndarray, P: np.ndarray, p: int, start: float) -> Tuple[np.ndarray, np.ndarray]:
@@ -165,16 +179,15 @@ def _integrate(U: np.ndarray, P: np.ndarray, p: int, start: float) -> Tuple[np.n
     return np.concatenate(([U[0]], U, [U[-1]])), Q
 
 
-def _run(t0: float, q0: float, q1: float, v: float, a: float,
-         j: Optional[float]) -> Tuple[np.ndarray, np.ndarray, List[float]]:
+def _run(t0: float, q0: float, q1: float, v: float, a: float, j: Optional[float],
+         hmin: float) -> Tuple[np.ndarray, np.ndarray, List[float]]:
     """Cubic knots and control points of the fastest rest-to-rest move q0 -> q1
     starting at t0, and its switching times."""
     D = abs(q1 - q0)
     if j is None:
         # no jerk limit: ramps of a small share of the bang-bang time
-        tb = D / v + v / a if D * a > v * v else 2.0 * math.sqrt(D / a)
-        j = a / (_RAMP * tb)
-    phases = _rest_to_rest(D, v, a, j)
+        j = a / max(_RAMP * _bangbang(D, v, a), hmin)
+    phases = _rest_to_rest(D, v, a, j, hmin)
     sign = 1.0 if q1 > q0 else -1.0
     X = t0 + np.concatenate(([0.0], np.cumsum([d for d, _ in phases])))
     U, P = X, np.array([sign * jj for _, jj in phases])
@@ -197,6 +210,10 @@ def _single(w: np.ndarray, v: float, a: float, j: Optional[float]) -> Tuple[np.n
         if s != 0:
             last = s
     stops.append(len(w) - 1)
+    # no phase shorter than this share of the whole motion: control points
+    # a rounding apart would set the derivatives on a shorter span
+    hmin = _HMIN * sum(_bangbang(abs(w[r1] - w[r0]), v, a)
+                       for r0, r1 in zip(stops[:-1], stops[1:]))
     Us: List[np.ndarray] = []
     Ps: List[np.ndarray] = []
     switches: List[float] = []
@@ -206,7 +223,7 @@ def _single(w: np.ndarray, v: float, a: float, j: Optional[float]) -> Tuple[np.n
         if w[r1] == w[r0]:
             times[r0:r1 + 1] = t0
             continue
-        U, P, X = _run(t0, w[r0], w[r1], v, a, j)
+        U, P, X = _run(t0, w[r0], w[r1], v, a, j, hmin)
         switches += X
         times[r0] = t0
         times[r1] = X[-1]
@@ -565,9 +582,12 @@ def _certify(U: np.ndarray, P: np.ndarray, vmax: np.ndarray, amax: np.ndarray,
     J = P.shape[1]
     joints = [trajectory(U, P[:, jj], 3) for jj in range(J)]
     moving = [jj for jj in range(J) if np.ptp(P[:, jj]) > 0]
-    s = max(joints[jj].timescale(**lim(jj)) for jj in moving)
-    for margin in (1e-12, 1e-10, 1e-8):
-        f = s * (1.0 + margin)
+    f = 1.0
+    for margin in (1e-12, 1e-10, 1e-8, 1e-6, 1e-4, 1e-3):
+        # the stretch that brings the largest exact peak to its limit, a
+        # little more on each round where rounding still leaves one above
+        s = max(joints[jj].timescale(**lim(jj)) for jj in moving)
+        f *= (s if f == 1.0 else max(s, 1.0)) * (1.0 + margin)
         joints = [trajectory(U * f, P[:, jj], 3) for jj in range(J)]
         if not any(joints[jj].violations(**lim(jj)) for jj in moving):
             return joints, f
