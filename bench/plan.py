@@ -226,11 +226,12 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--quick", action="store_true", help="a handful of cases")
     ap.add_argument("--samples", type=int, default=200_001)
+    ap.add_argument("--no-peers", action="store_true", help="leave out toppra and ruckig")
     ap.add_argument("--singles", type=int, default=500, help="random one-joint sets")
     ap.add_argument("--multis", type=int, default=200, help="random multi-joint sets")
     args = ap.parse_args()
     samples = 2_001 if args.quick else args.samples
-    have = peers()
+    have = {"toppra": False, "ruckig": False} if args.no_peers else peers()
     rng = np.random.default_rng(21)
     singles = [(f"{name}-{r[0]}", np.array(w) * r[1], r) for name, w in FIXED.items()
                for r in REGIMES]
