@@ -307,7 +307,8 @@ def main():
         "multi_vs_toppra": stats(r_top),
         "multi_vs_toppra_constaccel": stats(r_ca),
         "multi_shorter_than_toppra": (sum(r < 1 for r in r_top) / len(r_top)) if r_top else None,
-        "multi_shorter_than_toppra_constaccel": (sum(r < 1 for r in r_ca) / len(r_ca)) if r_ca else None,
+        "multi_shorter_than_toppra_constaccel":
+            (sum(r < 1 for r in r_ca) / len(r_ca)) if r_ca else None,
         "multi_vs_ruckig_stops": stats(r_ruck),
         "vs_interpolate_timescale": stats(vs_interp),
         "median_ms": {k: (1e3 * statistics.median(x) if x else None) for k, x in mt.items()},

@@ -198,7 +198,8 @@ def _run(t0: float, q0: float, q1: float, v: float, a: float, j: Optional[float]
     return U, P, list(X)
 
 
-def _single(w: np.ndarray, v: float, a: float, j: Optional[float]) -> Tuple[np.ndarray, np.ndarray, np.ndarray, List[float]]:
+def _single(w: np.ndarray, v: float, a: float, j: Optional[float]
+            ) -> Tuple[np.ndarray, np.ndarray, np.ndarray, List[float]]:
     """One joint: knots, control points, waypoint times (unscaled), switch times."""
     # stops where the direction reverses (and at the ends)
     steps = np.sign(np.diff(w))
