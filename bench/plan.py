@@ -310,6 +310,7 @@ def main():
         "multi_shorter_than_toppra_constaccel":
             (sum(r < 1 for r in r_ca) / len(r_ca)) if r_ca else None,
         "multi_vs_ruckig_stops": stats(r_ruck),
+        "multi_not_shorter_than_ruckig_stops": sum(r >= 1 for r in r_ruck),
         "vs_interpolate_timescale": stats(vs_interp),
         "median_ms": {k: (1e3 * statistics.median(x) if x else None) for k, x in mt.items()},
         "machine": {"nproc": os.cpu_count()},
@@ -332,6 +333,9 @@ def main():
     for key in ("multi_shorter_than_toppra", "multi_shorter_than_toppra_constaccel"):
         if summary[key] is not None:
             print(f"{key}: {100 * summary[key]:.1f} %")
+    if r_ruck:
+        print(f"not shorter than ruckig stopping at every waypoint: "
+              f"{summary['multi_not_shorter_than_ruckig_stops']} of {len(r_ruck)}")
     print("median planning time, several joints: " + ", ".join(
         f"{k} {x:.1f} ms" for k, x in summary["median_ms"].items() if x is not None))
     for f in failures[:10]:
