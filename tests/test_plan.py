@@ -223,3 +223,13 @@ def test_bench_quick():
     assert summary["violations_exact"] == 0 and summary["violations_sampled"] == 0
     assert summary["worst_waypoint_miss"] <= 1e-12
     assert summary["single_nojerk_vs_closed_form"]["worst"] <= 1.02
+
+
+def test_module_and_function_share_the_name():
+    # after `import pyvelt.plan` the package attribute may be the module:
+    # calling it still plans
+    import importlib
+
+    module = importlib.import_module("pyvelt.plan")
+    assert module([0.0, 1.0], 1.5, 6.0).duration == pyvelt.plan([0.0, 1.0], 1.5, 6.0).duration
+    assert module.Motion is pyvelt.Motion
