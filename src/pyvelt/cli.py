@@ -677,6 +677,9 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("-o", "--output", metavar="OUT.png",
                    help="image file, .png, .svg or .pdf (default: ID.png)")
     p.set_defaults(func=run_plot)
+
+    from pyvelt import plancmd
+    plancmd.register(sub)
     return parser
 
 

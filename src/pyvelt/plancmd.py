@@ -1,0 +1,166 @@
+"""The ``plan`` subcommand of ``python -m pyvelt``: plans a motion through the
+waypoints of a CSV file and saves one trajectory per joint."""
+import argparse
+import math
+import os
+from typing import Any, List, Optional, Tuple
+
+import numpy as np
+
+__all__ = ["register", "run_plan", "load_rows"]
+
+
+def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
+    """Rows of joint positions from a CSV file, one column per joint.
+
+    Parameters
+    ----------
+    path : str
+        The file. Blank lines and lines starting with '#' are skipped; a first
+        row that is not numeric is a header naming the joints.
+
+    Returns
+    -------
+    (ndarray, list of str)
+        The positions, shape (k, J), and the joint names (from the header,
+        else ``joint_1``, ``joint_2``, ...).
+
+    Notes
+    -----
+    CommandError names the line of a row that does not hold J finite numbers.
+    """
+    from pyvelt.cli import CommandError, _number, _read_text
+
+    text = _read_text(path)
+    rows: List[List[float]] = []
+    names: Optional[List[str]] = None
+    width = None
+    for lineno, line in enumerate(text.splitlines(), 1):
+        line = line.strip()
+        if not line or line.startswith("#"):
+            continue
+        cells = [c.strip() for c in line.split(",")]
+        numbers = [_number(c) for c in cells]
+        if width is None and names is None and not rows and None in numbers:
+            names = cells
+            width = len(cells)
+            continue
+        if width is None:
+            width = len(cells)
+        if len(cells) != width:
+            raise CommandError(f"{path}, line {lineno}: expected {width} column"
+                               f"{'s' if width != 1 else ''}, got {len(cells)}")
+        for cell, num in zip(cells, numbers):
+            if num is None or not math.isfinite(num):
+                raise CommandError(f"{path}, line {lineno}: '{cell}' is not a finite number")
+        rows.append([float(n) for n in numbers if n is not None])
+    if not rows:
+        raise CommandError(f"{path}: no waypoints (expected rows of joint positions)")
+    assert width is not None
+    if names is None or len(set(names)) != len(names) or "" in names:
+        names = [f"joint_{i + 1}" for i in range(width)]
+    return np.array(rows), names
+
+
+def _limit_list(text: str) -> List[float]:
+    out = []
+    for cell in text.split(","):
+        try:
+            value = float(cell)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"'{cell}' is not a number") from None
+        if not math.isfinite(value) or value <= 0:
+            raise argparse.ArgumentTypeError(f"'{cell}' is not a positive finite number")
+        out.append(value)
+    return out
+
+
+_limit_list.__name__ = "limit"
+
+
+def _limit(values: Optional[List[float]], name: str, J: int) -> Any:
+    from pyvelt.cli import CommandError
+
+    if values is None:
+        return None
+    if len(values) == 1:
+        return values[0]
+    if len(values) != J:
+        raise CommandError(f"--{name}: give one number or {J} (one per joint), "
+                           f"got {len(values)}")
+    return values
+
+
+def run_plan(args: argparse.Namespace) -> int:
+    """Runs ``plan``: plans, saves and prints the timing.
+
+    Parameters
+    ----------
+    args : argparse.Namespace
+        The parsed arguments.
+
+    Returns
+    -------
+    int
+        0.
+    """
+    from pyvelt.plan import plan
+
+    W, names = load_rows(args.waypoints)
+    J = W.shape[1]
+    lims = {k: _limit(getattr(args, k), k, J) for k in ("vmax", "amax", "jmax")}
+    m = plan(W, lims["vmax"], lims["amax"], lims["jmax"])
+    out = args.output
+    if out is None:
+        out = os.path.splitext(os.path.basename(args.waypoints))[0] + ".pyvelt"
+    for name, q in zip(names, m.joints):
+        q.savexml(out, name)
+    if not os.path.splitext(out)[1]:
+        out += ".pyvelt"
+    print(f"planned {len(W)} waypoints, {J} joint{'s' if J != 1 else ''}: "
+          f"duration {m.duration:.6g}")
+    print("waypoint times: " + ", ".join(f"{t:.6g}" for t in m.times))
+    for j, (name, q) in enumerate(zip(names, m.joints)):
+        parts = []
+        for key, nu, label in (("vmax", 1, "velocity"), ("amax", 2, "acceleration"),
+                               ("jmax", 3, "jerk")):
+            lim = lims[key]
+            if lim is None:
+                continue
+            lim_j = lim if isinstance(lim, float) else lim[j]
+            lo, _, hi, _ = q.extrema(nu)
+            parts.append(f"{label} {max(abs(lo), abs(hi)) / lim_j:.4f}")
+        print(f"{name}: peak/limit " + ", ".join(parts))
+    print(f"saved {', '.join(repr(n) for n in names)} to {out}")
+    return 0
+
+
+def register(sub: Any) -> None:
+    """Adds the ``plan`` subparser to the subcommands `sub`.
+
+    Parameters
+    ----------
+    sub : argparse._SubParsersAction
+        The subparsers of the command.
+
+    Returns
+    -------
+    None
+    """
+    p = sub.add_parser("plan", help="plan the shortest motion through waypoints under limits",
+                       description="Plans the shortest motion through the waypoints of a CSV "
+                                   "file (rows of joint positions, one column per joint, no "
+                                   "time column; a header row names the joints) that meets "
+                                   "the velocity, acceleration and jerk limits, at rest at "
+                                   "both ends. Saves one trajectory per joint and prints the "
+                                   "duration, the waypoint times and each joint's "
+                                   "peak-to-limit ratios.")
+    p.add_argument("waypoints", metavar="WAYPOINTS.csv", help="rows of joint positions")
+    for name, what in (("vmax", "velocity"), ("amax", "acceleration"), ("jmax", "jerk")):
+        p.add_argument(f"--{name}", type=_limit_list, required=name != "jmax",
+                       metavar=name[0].upper(),
+                       help=f"{what} limit: one number, or a comma list with one per joint"
+                            + ("" if name != "jmax" else " (default: none)"))
+    p.add_argument("-o", "--output", help="document to write (default: WAYPOINTS.pyvelt "
+                                          "in the current folder)")
+    p.set_defaults(func=run_plan)
