@@ -188,7 +188,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
         static_assert(std::is_same<npy_intp, std::ptrdiff_t>::value,
                       "the kernel's indices are NumPy's");
         int info = 0;
-        cardo::SortOrder(v, len, a0, b0, sv, iv, info);
+        cardo::SortOrder(v, len - 1, a0, b0, sv, iv, info);
         if (info == 1) return pv::raise(PyExc_MemoryError, "memory allocation failed");
         if (info != 0) return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
     }

@@ -202,7 +202,7 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
     }
     double s = 0.0;
     int which = -1, info = 0;
-    cardo::TimeScale(d.n, d.p, d.U.data, d.P.data, count, k, lim, s, which, info);
+    cardo::TimeScale(d.n, d.p, d.U.data, d.P.data, count - 1, k, lim, s, which, info);
     if (!status(info, d, which >= 0 ? k[which] : 0)) return 0.0;
     return s;
 }

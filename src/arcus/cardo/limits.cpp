@@ -419,13 +419,13 @@ void FirstExceedance(int n, int p, const double* U, const double* P, long long n
     }
 }
 
-void TimeScale(int n, int p, const double* U, const double* P, int count, const int* k,
+void TimeScale(int n, int p, const double* U, const double* P, int nl, const int* k,
                const double* lim, double& s, int& which, int& info) {
     which = -1;
     info = 0;
     try {
         double sc = 0.0;
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i <= nl; ++i) {
             Pieces pc;
             double peak = 0.0, at = 0.0;
             info = peak_of(n, p, U, P, k[i], pc, peak, at);
@@ -459,7 +459,7 @@ void TimeScale(int n, int p, const double* U, const double* P, int count, const 
             }
             double grow = 1.0;
             bool holds = true;
-            for (int i = 0; i < count; ++i) {
+            for (int i = 0; i <= nl; ++i) {
                 Pieces pc;
                 info = spline_pieces(n, p, Us.data(), P, k[i], pc);
                 if (info != 0) {

@@ -62,11 +62,11 @@ void FirstExceedance(int n, int p, const double* U, const double* P, long long n
 
 // The smallest uniform stretch s > 0 of the time axis about U[0] after which
 // the absolute value of derivative k[i] (1 .. 3) is at most lim[i] > 0, for
-// i = 0 .. count - 1: s = max over i of (peak_i / lim[i])**(1 / k[i]),
+// i = 0 .. nl: s = max over i of (peak_i / lim[i])**(1 / k[i]),
 // then checked on exactly the stretched knots U[0] + s (U[j] - U[0]) and
 // grown by the excess and a few ulps until every limit holds there. On
 // LIM_DERIV_OVERFLOW, `which` is the index i of the derivative concerned.
-void TimeScale(int n, int p, const double* U, const double* P, int count, const int* k,
+void TimeScale(int n, int p, const double* U, const double* P, int nl, const int* k,
                const double* lim, double& s, int& which, int& info);
 
 // Integral over the domain of the square of derivative nu >= 0 (0 for

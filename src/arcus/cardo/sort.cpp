@@ -23,18 +23,19 @@ constexpr std::ptrdiff_t INSERTION_MAX = 32;
 void SortOrder(const double* v, std::ptrdiff_t n, double a, double b, double* sv,
                std::ptrdiff_t* idx, int& info) {
     using Index = std::ptrdiff_t;
-    if (n < 0) {
+    if (n < -1) {
         info = -2;
         return;
     }
     info = 0;
+    const Index len = n + 1;
     try {
-        const Index nb = n / PER_BUCKET + 1;  // buckets of real values; bucket nb holds NaN
+        const Index nb = len / PER_BUCKET + 1;  // buckets of real values; bucket nb holds NaN
         const double scale =
             (b > a && std::isfinite(b - a)) ? static_cast<double>(nb) / (b - a) : 0.0;
         std::vector<Index> next(static_cast<std::size_t>(nb) + 2, 0);
-        std::vector<Index> which(static_cast<std::size_t>(n));
-        for (Index i = 0; i < n; ++i) {
+        std::vector<Index> which(static_cast<std::size_t>(len));
+        for (Index i = 0; i < len; ++i) {
             const double x = v[i];
             const double t = (x - a) * scale;
             Index k;
@@ -45,7 +46,7 @@ void SortOrder(const double* v, std::ptrdiff_t n, double a, double b, double* sv
             ++next[k + 1];
         }
         for (Index k = 0; k <= nb; ++k) next[k + 1] += next[k];
-        for (Index i = 0; i < n; ++i) {
+        for (Index i = 0; i < len; ++i) {
             const Index j = next[which[i]]++;
             sv[j] = v[i];
             idx[j] = i;
