@@ -18,7 +18,7 @@
 //   LIM_ZERO_DOMAIN  U[n + 1] <= U[p]
 // and then, besides 0: LIM_DERIV_OVERFLOW when the derivative's coefficients
 // leave the range of floats, 1 when memory runs out, CANCELLED when the work
-// was stopped on request. On a nonzero info the outputs are unspecified.
+// was stopped on request. On a nonzero info the outputs hold nothing useful.
 #pragma once
 
 #include "arcus/cardo/cancel.h"
