@@ -3,8 +3,12 @@
 // The three extension types carry a table of C-level operations; C code
 // calls an object's operations through its table, and the overridable ones
 // call a Python subclass's redefinition instead of the built-in method
-// (pv::Method::slot). Spline work is done only through the C entries of
-// pyvelt.arcus bound at import.
+// (pv::Method::slot). ductus reaches the kernel cardo in two ways: the
+// evaluation, knot and algebra work goes through the C entries of
+// pyvelt.arcus bound at import (struct Arcus below); the kernel files that
+// ductus compiles into itself are called directly: the interruption points
+// (cancel.h), the limit routines (limits.h) and the sort of the call
+// operator (sort.h), and the inline knot tolerances of cardo.h.
 #pragma once
 
 #include "common/pyobj.hpp"
@@ -286,9 +290,6 @@ void traj_c_vshift(TrajObj* self, double x);
 void traj_c_vscale(TrajObj* self, double k);
 void traj_c_hshift(TrajObj* self, double x);
 void traj_c_hscale(TrajObj* self, double k);
-// Knot u after scaling the time axis by k about the first knot u0. Rounding
-// is monotone in u, so equal knots stay equal and the order holds.
-inline double scaled_knot(double u0, double u, double k) { return u0 + k * (u - u0); }
 void fill_eval_slots(TrajVTab& t);
 void fill_edit_slots(TrajVTab& t);
 void fill_algebra_slots(TrajVTab& t);

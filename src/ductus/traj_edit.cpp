@@ -2,6 +2,7 @@
 #include "ductus/ductus.hpp"
 
 #include "arcus/cardo/cardo.h"
+#include "arcus/cardo/limits.h"
 
 #include <climits>
 #include <cmath>
@@ -19,7 +20,7 @@ void traj_c_hscale(TrajObj* self, double k) {
     if (!writable(self, true)) return;
     const DArr U = knots_of(self);
     const double u0 = U.data[0];
-    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = scaled_knot(u0, U.data[i], k);
+    for (Py_ssize_t i = 1; i < U.len; ++i) U.data[i] = cardo::ScaledKnot(u0, U.data[i], k);
 }
 
 namespace {

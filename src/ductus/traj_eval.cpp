@@ -2,12 +2,12 @@
 // call operator, and the abscissae of the control points.
 #include "ductus/numpy.hpp"
 #include "ductus/ductus.hpp"
+#include "arcus/cardo/sort.h"
 
 #include <algorithm>
-#include <cmath>
-#include <new>
+#include <cstddef>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
 namespace ductus {
 
@@ -149,75 +149,6 @@ PyObject* call_scalar(TrajObj* self, double x, int nu) {
     return PyErr_Occurred() ? nullptr : PyFloat_FromDouble(r);
 }
 
-// Sorts v[0..n) into sv, NaN last (ties in any order), with idx[j] the
-// index in v of sv[j]: values are distributed into buckets over [a, b] and
-// each bucket is sorted on its own, which takes linear time for points spread
-// over the domain; values outside it, and all values when a >= b, share the
-// end buckets, which are sorted in O(k log k). The same order as a comparison
-// sort, found several times faster on large arrays.
-bool sort_order(const double* v, npy_intp n, double a, double b, double* sv, npy_intp* idx) {
-    const npy_intp nb = n / 4 + 1;  // buckets of real values; bucket nb holds NaN
-    const double scale = (b > a && std::isfinite(b - a)) ? static_cast<double>(nb) / (b - a) : 0.0;
-    std::vector<npy_intp> next;
-    std::vector<npy_intp> which;
-    try {
-        next.assign(static_cast<std::size_t>(nb) + 2, 0);
-        which.resize(static_cast<std::size_t>(n));
-    } catch (const std::bad_alloc&) {
-        return pv::fail_memory();
-    }
-    for (npy_intp i = 0; i < n; ++i) {
-        const double x = v[i];
-        const double t = (x - a) * scale;
-        npy_intp k;
-        if (std::isnan(x)) k = nb;
-        else if (!(t > 0.0)) k = 0;
-        else k = t >= static_cast<double>(nb) ? nb - 1 : static_cast<npy_intp>(t);
-        which[i] = k;
-        ++next[k + 1];
-    }
-    for (npy_intp k = 0; k <= nb; ++k) next[k + 1] += next[k];
-    for (npy_intp i = 0; i < n; ++i) {
-        const npy_intp j = next[which[i]]++;
-        sv[j] = v[i];
-        idx[j] = i;
-    }
-    // next[k] is now the end of bucket k, and the start of bucket k + 1.
-    npy_intp lo = 0;
-    std::vector<std::pair<double, npy_intp>> big;
-    for (npy_intp k = 0; k < nb; lo = next[k], ++k) {
-        const npy_intp hi = next[k];
-        if (hi - lo < 2) continue;
-        if (hi - lo <= 32) {
-            for (npy_intp p = lo + 1; p < hi; ++p) {
-                const double key = sv[p];
-                const npy_intp ik = idx[p];
-                npy_intp q = p;
-                for (; q > lo && key < sv[q - 1]; --q) {
-                    sv[q] = sv[q - 1];
-                    idx[q] = idx[q - 1];
-                }
-                sv[q] = key;
-                idx[q] = ik;
-            }
-            continue;
-        }
-        try {
-            big.resize(static_cast<std::size_t>(hi - lo));
-        } catch (const std::bad_alloc&) {
-            return pv::fail_memory();
-        }
-        for (npy_intp p = lo; p < hi; ++p) big[p - lo] = {sv[p], idx[p]};
-        std::sort(big.begin(), big.end(),
-                  [](const auto& x, const auto& y) { return x.first < y.first; });
-        for (npy_intp p = lo; p < hi; ++p) {
-            sv[p] = big[p - lo].first;
-            idx[p] = big[p - lo].second;
-        }
-    }
-    return true;
-}
-
 PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
     // A copy of the caller's object as float64, converted as
     // numpy.array(x, dtype=float64) converts (unsafe casting, so arrays of
@@ -253,7 +184,13 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
         if (!PyType_HasFeature(Py_TYPE(self), Py_TPFLAGS_HEAPTYPE) && self->_knotvector && self->_cpts) {
             domain(self, a0, b0);
         }
-        if (!sort_order(v, len, a0, b0, sv, iv)) return nullptr;
+        // (buckets over the domain: linear time for times spread over it)
+        static_assert(std::is_same<npy_intp, std::ptrdiff_t>::value,
+                      "the kernel's indices are NumPy's");
+        int info = 0;
+        cardo::SortOrder(v, len - 1, a0, b0, sv, iv, info);
+        if (info == 1) return pv::raise(PyExc_MemoryError, "memory allocation failed");
+        if (info != 0) return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
     }
     if (nu != 0) {
         if (!check_nu(nu)) return nullptr;
