@@ -155,6 +155,7 @@ def test_degree_elevation_on_uneven_knots(p, inner, t):
     np.testing.assert_allclose(Q, ref, rtol=0, atol=1e-8 * max(1, np.abs(ref).max()))
 
 
+@pytest.mark.slow
 def test_accuracy_script_quick():
     script = Path(__file__).resolve().parent.parent / "bench" / "accuracy.py"
     r = subprocess.run([sys.executable, str(script), "--quick"], capture_output=True, text=True,

@@ -1,9 +1,5 @@
 """Curve algebra: union of knot vectors, sum, join and split, checked by evaluation."""
-import subprocess
-import sys
 import textwrap
-import threading
-import time
 from collections import Counter
 
 import numpy as np
@@ -12,12 +8,9 @@ from scipy.interpolate import BSpline
 
 from pyvelt import arcus
 from cabi import darr, entry, signature
+from conftest import clamped, info_msg
 
 EXTREMES = "same extremes of the knot vector is required"
-
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
 
 
 def curve(p, U, seed=4):
@@ -29,10 +22,6 @@ def union(p, U1, U2):
     c1, c2 = Counter(U1[p + 1:len(U1) - p - 1]), Counter(U2[p + 1:len(U2) - p - 1])
     inner = sorted((c1 | c2).elements())
     return clamped(p, inner, U1[0], U1[-1])
-
-
-def info_msg(code):
-    return "the algorithm failed with 'info' value: %d$" % code
 
 
 # ---------------------------------------------------------------- knotuniondim
@@ -165,39 +154,7 @@ def test_splcsum_refinement_failure_is_raised(U1, U2):
     np.testing.assert_array_equal(UK[[0, 1, -2, -1]], [0, 0, 1, 1])
 
 
-def longest_stall(call):
-    """Duration of call() and the longest stretch within it in which another
-    Python thread made no progress (the whole call when the lock is held)."""
-    stalls, stop = [], [False]
-
-    def spin():
-        now = time.perf_counter
-        last = now()
-        while not stop[0]:
-            t = now()
-            if t - last > 2e-4:
-                stalls.append((last, t))
-            last = t
-
-    old = sys.getswitchinterval()
-    sys.setswitchinterval(0.0005)
-    th = threading.Thread(target=spin)
-    th.start()
-    try:
-        time.sleep(0.01)
-        t0 = time.perf_counter()
-        call()
-        t1 = time.perf_counter()
-        time.sleep(0.002)
-    finally:
-        stop[0] = True
-        th.join()
-        sys.setswitchinterval(old)
-    inside = [min(b, t1) - max(a, t0) for a, b in stalls if b > t0 and a < t1]
-    return t1 - t0, max(inside, default=0.0)
-
-
-def test_splcsum_refines_without_the_lock():
+def test_splcsum_refines_without_the_lock(lock_probe):
     # the refinement of the second curve (4e5 new knots, degree 40) dominates
     p, N = 40, 400_000
     U1 = clamped(p, np.linspace(0, 1, N + 2)[1:-1])
@@ -207,7 +164,8 @@ def test_splcsum_refines_without_the_lock():
     UK, PK = np.full(mk + 1, 1.0), np.full(nk + 1, 1.0)
     ratios = []
     for _ in range(3):   # a loaded machine may stall the other thread at times
-        dt, stall = longest_stall(lambda: arcus.splcsum(U1, P1, U2, P2, p, mk, UK, nk, PK))
+        probe = lock_probe(lambda: arcus.splcsum(U1, P1, U2, P2, p, mk, UK, nk, PK))
+        dt, stall = probe.duration, probe.longest_stall
         if dt < 0.02:
             pytest.skip("the sum ran too fast to measure")
         ratios.append(stall / dt)
@@ -345,7 +303,7 @@ def test_splcsli_kernel_codes():
 
 # ---------------------------------------------------------------- optimisation, C entries
 
-def test_checks_under_optimisation():
+def test_checks_under_optimisation(run_python):
     code = textwrap.dedent(
         """
         import numpy as np
@@ -369,8 +327,7 @@ def test_checks_under_optimisation():
         print(arcus.knotuniondim(U, V, 3))
         """
     )
-    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
-                         check=True)
+    out = run_python(code, "-O", check=True)
     assert out.stdout.split("\n")[:-2] == ["None"] + ["ok"] * 6
     assert out.stdout.split("\n")[-2] == "(8, 4)"   # no assertion: the count runs
 

@@ -1,9 +1,5 @@
 """Least-squares approximation (gcsplapp, gdsplapp) against numpy.linalg.lstsq and scipy."""
-import subprocess
-import sys
 import textwrap
-import threading
-import time
 
 import numpy as np
 import pytest
@@ -176,7 +172,7 @@ def test_failures(func):
     assert P[0] == np.sin(0.0) and P[-1] == np.sin(1.0)
 
 
-def test_under_optimisation_inconsistent_calls_fail_cleanly():
+def test_under_optimisation_inconsistent_calls_fail_cleanly(run_python):
     code = textwrap.dedent(
         """
         import numpy as np
@@ -199,41 +195,25 @@ def test_under_optimisation_inconsistent_calls_fail_cleanly():
         print(np.allclose(P, x))
         """
     )
-    out = subprocess.run([sys.executable, "-O", "-W", "ignore", "-c", code], capture_output=True, text=True, check=True)
+    out = run_python(code, "-O", "-W", "ignore", check=True)
     assert out.stdout.split() == ["ValueError"] * 5 + ["True"]
 
 
-def test_large_fit_does_not_block_other_threads():
+def test_large_fit_does_not_block_other_threads(lock_probe):
     # the fit is banded: it needs many points to run long enough to be measured
     xp = np.linspace(0.0, 1.0, 1_000_000)
     fp, U, P = np.sin(7 * xp), lsq_knots(xp, 3, 600), np.empty(600)
-    count, stop = [0], [False]
 
-    def spin():
-        while not stop[0]:
-            count[0] += 1
-
-    old = sys.getswitchinterval()
-    sys.setswitchinterval(0.001)
-    t = threading.Thread(target=spin)
-    t.start()
-    try:
-        time.sleep(0.02)
-        c0 = count[0]
-        time.sleep(0.05)
-        rate = (count[0] - c0) / 0.05
-        c1, t0 = count[0], time.perf_counter()
+    def fits():
         for _ in range(5):
             arcus.gcsplapp(xp, fp, 3, U, P)
-        dt, c2 = time.perf_counter() - t0, count[0]
-    finally:
-        stop[0] = True
-        t.join()
-        sys.setswitchinterval(old)
+
+    probe = lock_probe(fits, switch_interval=0.001)
+    dt = probe.duration
     if dt < 0.1:
         pytest.skip("the fit ran too fast to measure")
     # holding the lock, the other thread would only run in the 1 ms slices between the calls
-    assert c2 - c1 > 0.25 * rate * dt
+    assert probe.spins > 0.25 * probe.rate * dt
 
 
 def mp_lstsq(A, b, bw, dps=60):

@@ -4,10 +4,7 @@ import pytest
 from scipy.interpolate import BSpline, PPoly
 
 from pyvelt import arcus
-
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
+from conftest import clamped
 
 
 # cubic and quintic, simple and repeated interior knots

@@ -12,6 +12,7 @@ from pyvelt import arcus
 SCRIPT = pathlib.Path(__file__).resolve().parent.parent / "bench" / "compare.py"
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(not SCRIPT.exists(), reason="bench/compare.py is not in this tree")
 def test_compare_quick_runs_and_both_sides_agree():
     env = dict(os.environ)

@@ -2,8 +2,6 @@
 placement, every degree, several joints, against scipy.interpolate."""
 import os
 import pathlib
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -172,7 +170,7 @@ def test_approximate_bad_arguments(kw, message):
 ENV = dict(os.environ, PYTHONPATH=str(pathlib.Path(pyvelt.__file__).parent.parent))
 
 
-def test_the_same_under_python_O():
+def test_the_same_under_python_O(run_python):
     # No check may depend on assertions: p = 1 and p = 2 work, bad input is
     # ValueError, with and without -O.
     code = textwrap.dedent("""
@@ -190,8 +188,7 @@ def test_the_same_under_python_O():
         print("ok")
     """)
     for flags in ([], ["-O"]):
-        out = subprocess.run([sys.executable, *flags, "-c", code], capture_output=True,
-                             text=True, env=ENV)
+        out = run_python(code, *flags, env=ENV)
         assert out.returncode == 0 and out.stdout == "ok\n", (flags, out.stderr)
 
 

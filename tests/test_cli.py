@@ -13,6 +13,9 @@ import pytest
 import pyvelt
 from pyvelt.ductus import Point1d, Trajectory1d
 
+# Every command runs in a fresh interpreter.
+pytestmark = pytest.mark.slow
+
 # The package as this test run imports it (installed or a development build),
 # ahead of whatever the run was given.
 PYTHONPATH = os.pathsep.join(

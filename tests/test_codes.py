@@ -4,10 +4,7 @@ import numpy as np
 import pytest
 
 from pyvelt import arcus
-
-
-def clamped(p, interior):
-    return np.r_[[0.0] * (p + 1), interior, [1.0] * (p + 1)]
+from conftest import clamped
 
 
 U = clamped(3, [0.5])                        # cubic, n = 4

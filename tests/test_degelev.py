@@ -1,6 +1,4 @@
 """Degree elevation: degelevc."""
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -141,7 +139,7 @@ def test_longer_outputs_get_the_result_then_assertion(du, dq):
     assert (Uh[10:] == 7).all() and (Q[6:] == 7).all()
 
 
-def test_assertions_off():
+def test_assertions_off(run_python):
     code = textwrap.dedent("""
         import numpy as np
         from pyvelt import arcus
@@ -156,8 +154,7 @@ def test_assertions_off():
             except ValueError as e:
                 print(e)
     """)
-    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True,
-                         timeout=60)
+    out = run_python(code, "-O", timeout=60)
     assert out.returncode == 0, out.stderr
     assert out.stdout.splitlines() == [
         "degelevc(): array 'Uh' needs at least 10 elements, got 9",

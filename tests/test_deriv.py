@@ -5,14 +5,7 @@ from scipy.interpolate import BSpline
 
 from pyvelt import arcus
 from cabi import darr, darr2, entry, signature
-
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
-
-
-def info_msg(code):
-    return "the algorithm failed with 'info' value: %d$" % code
+from conftest import clamped, info_msg
 
 
 CASES = [

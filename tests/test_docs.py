@@ -25,6 +25,7 @@ def test_readme_code_runs(tmp_path, monkeypatch):
     assert (tmp_path / "motion.pyvelt").exists() and (tmp_path / "points.pyvelt").exists()
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("script", sorted(p.name for p in (ROOT / "examples").glob("*.py")))
 def test_examples_run(tmp_path, script):
     # The package as this test run imports it (installed or a development build).

@@ -1,20 +1,12 @@
 """The trajectory module as a whole: names, exceptions, the base type, the C
 entry table and the binding of the spline library's entries at import."""
 import pickle
-import subprocess
-import sys
-import textwrap
 
 import pytest
 
 from pyvelt import ductus
 from pyvelt.ductus import (ConvergenceError, CorruptedFileError, Point1d, PyVELTObject,
                            Trajectory1d)
-
-
-def run_python(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True)
 
 
 def test_namespace():
@@ -137,7 +129,7 @@ def test_make_point_entry():
      "C function pyvelt.arcus.splpev has wrong signature (expected double (double, darray, "
      "darray, int), got void (darray, darray, darray, int))"),
 ])
-def test_binding_failures(change, exc, text):
+def test_binding_failures(change, exc, text, run_python):
     out = run_python(f"""
         import pyvelt.arcus as a
         capi = a.__pyx_capi__
@@ -150,7 +142,7 @@ def test_binding_failures(change, exc, text):
     assert out.stdout.strip() == f"{exc} {text}", out.stderr
 
 
-def test_second_initialisation_refused():
+def test_second_initialisation_refused(run_python):
     out = run_python("""
         import ctypes, pyvelt.ductus as d
         lib = ctypes.PyDLL(d.__file__)

@@ -1,7 +1,5 @@
 """Module frame of pyvelt.arcus: exports, C entry table, status codes, argument handling."""
 import ctypes
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -225,7 +223,7 @@ def test_c_entry_raises_through_pending_exception():
         findspan(3, 0.3, darr(np.array([0, 1, 0, 1.0])))
 
 
-def test_second_initialisation_is_refused():
+def test_second_initialisation_is_refused(run_python):
     code = textwrap.dedent(
         """
         import ctypes, pyvelt.arcus as a
@@ -237,7 +235,7 @@ def test_second_initialisation_is_refused():
             print(e)
         """
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    out = run_python(code, check=True)
     assert out.stdout.strip() == (
         "Module 'arcus' has already been imported. Re-initialisation is not supported."
     )

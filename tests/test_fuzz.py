@@ -8,8 +8,6 @@ import inspect
 import os
 import pathlib
 import random
-import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -84,8 +82,8 @@ def test_random_calls_raise_python_exceptions(seed):
     run(seed, 10 * int(os.environ.get("PYVELT_FUZZ_EXAMPLES", "300")))
 
 
-def test_random_calls_with_assertions_off():
+def test_random_calls_with_assertions_off(run_python):
     here = str(pathlib.Path(__file__).parent)
     code = f"import sys; sys.path.insert(0, {here!r}); import test_fuzz; test_fuzz.run(3, 3000)"
-    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True)
+    out = run_python(code, "-O")
     assert out.returncode == 0, out.stderr[-2000:]

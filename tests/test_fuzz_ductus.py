@@ -17,6 +17,7 @@ from hypothesis import strategies as st
 from lxml import etree
 
 from pyvelt.ductus import CorruptedFileError, Point1d, PyVELTObject, Trajectory1d
+from conftest import traj
 
 EXAMPLES = int(os.environ.get("PYVELT_FUZZ_EXAMPLES", "300"))
 SETTINGS = settings(max_examples=EXAMPLES, deadline=None, derandomize=not os.environ.get(
@@ -25,13 +26,6 @@ SETTINGS = settings(max_examples=EXAMPLES, deadline=None, derandomize=not os.env
 ALLOWED = (ValueError, TypeError, OverflowError, ZeroDivisionError, NotImplementedError,
            IndexError, AttributeError, MemoryError, AssertionError, OSError, KeyError,
            CorruptedFileError, etree.LxmlError)
-
-
-def traj(U, P, p, order=0, owner=True):
-    t = Trajectory1d()
-    t._dset_data(np.asarray(U, float).tobytes(), np.asarray(P, float).tobytes(), p, len(P) - 1,
-                 order, owner)
-    return t
 
 
 # Trajectories: valid ones, and ones whose knots are not a valid clamped vector.

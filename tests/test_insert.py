@@ -8,14 +8,7 @@ from scipy.interpolate import BSpline, insert
 
 from pyvelt import arcus
 from cabi import darr, entry, signature
-
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
-
-
-def info_msg(code):
-    return "the algorithm failed with 'info' value: %d$" % code
+from conftest import clamped, info_msg
 
 
 def curve(p, U, seed=2):

@@ -1,6 +1,4 @@
 """Interpolation (gcsplint, gdsplint, gadsplint, cdsplint) against scipy.interpolate."""
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
@@ -230,7 +228,7 @@ def test_docstrings(name, opening):
     assert all(f"\n{s}\n" in doc for s in ("Parameters", "Returns", "Notes", "References"))
 
 
-def test_under_optimisation_inconsistent_calls_fail_cleanly():
+def test_under_optimisation_inconsistent_calls_fail_cleanly(run_python):
     code = textwrap.dedent(
         """
         import numpy as np
@@ -253,5 +251,5 @@ def test_under_optimisation_inconsistent_calls_fail_cleanly():
                 print("ValueError")
         """
     )
-    out = subprocess.run([sys.executable, "-O", "-W", "ignore", "-c", code], capture_output=True, text=True, check=True)
+    out = run_python(code, "-O", "-W", "ignore", check=True)
     assert out.stdout.split() == ["True"] + ["ValueError"] * 5

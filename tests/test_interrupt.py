@@ -38,6 +38,7 @@ CASES = {
 }
 
 
+@pytest.mark.slow
 @pytest.mark.parametrize("setup", CASES.values(), ids=list(CASES))
 def test_long_work_stops_on_ctrl_c(setup):
     code = "import numpy as np\nimport pyvelt\n" + textwrap.dedent(setup) + textwrap.dedent("""

@@ -7,10 +7,7 @@ from hypothesis import strategies as st
 from pyvelt import arcus
 
 from cabi import darr, entry
-
-
-def clamped(p, interior, a=0.0, b=1.0):
-    return np.r_[[a] * (p + 1), interior, [b] * (p + 1)].astype(float)
+from conftest import clamped
 
 
 # ---------------------------------------------------------------- validknots

@@ -8,13 +8,7 @@ from lxml import etree
 
 import pyvelt
 from pyvelt.ductus import CorruptedFileError, Point1d, Trajectory1d
-
-
-def traj(U, P, p, order=0, owner=True):
-    t = Trajectory1d()
-    U, P = np.asarray(U, float), np.asarray(P, float)
-    t._dset_data(U.tobytes(), P.tobytes(), p, len(P) - 1, order, owner)
-    return t
+from conftest import traj
 
 
 def doc(tmp_path, body):
@@ -346,6 +340,7 @@ def test_a_missing_folder_is_named_not_the_lock(tmp_path):
 
 @pytest.mark.skipif(not hasattr(os, "geteuid") or os.geteuid() != 0,
                     reason="acts as another user, which needs root")
+@pytest.mark.slow
 def test_another_users_document_and_folder():
     """A user who may not write the document, or its folder, is refused even
     where the folder would let them replace the document."""
@@ -377,6 +372,7 @@ def test_another_users_document_and_folder():
         assert os.listdir(closed) == []
 
 
+@pytest.mark.slow
 def test_next_save_removes_what_a_killed_save_left(tmp_path):
     import signal
     import subprocess

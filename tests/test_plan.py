@@ -173,6 +173,7 @@ def test_bad_input(args, kw, name):
         pyvelt.plan(*args, **kw)
 
 
+@pytest.mark.slow
 def test_command(tmp_path, capsys, monkeypatch):
     pkg = pathlib.Path(pyvelt.__file__).parent.parent
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(
@@ -207,6 +208,7 @@ def test_command(tmp_path, capsys, monkeypatch):
 BENCH = pathlib.Path(__file__).resolve().parent.parent / "bench" / "plan.py"
 
 
+@pytest.mark.slow
 @pytest.mark.skipif(not BENCH.exists(), reason="bench/plan.py is not in this tree")
 def test_bench_quick():
     import json

@@ -1,9 +1,6 @@
 """Python code that runs in the middle of a C method (a subclass's property or
 redefinition) may replace or drop the object's arrays; faked types and aliased
 arrays. Each reproducer of a former crash runs in a child interpreter."""
-import subprocess
-import sys
-import textwrap
 
 import numpy as np
 import pytest
@@ -89,18 +86,13 @@ CASES = {
 }
 
 
-def run_child(code):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=120)
-
-
 @pytest.mark.parametrize("action", ["drop", "grow"])
-def test_arrays_replaced_in_the_middle_of_a_method(action):
+def test_arrays_replaced_in_the_middle_of_a_method(action, run_python):
     lines = [PRELUDE, f"A = {action!r}", "results = {}"]
     for name, (call, expect) in CASES.items():
         lines.append(f"results[{name!r}] = (outcome(lambda: {call}), {expect})")
     lines.append("print(repr(results))")
-    r = run_child("\n".join(lines))
+    r = run_python("\n".join(lines), timeout=120)
     assert r.returncode == 0, r.stderr[-3000:]
     results = eval(r.stdout)
     for name, (got, expect) in results.items():
@@ -117,25 +109,25 @@ STATEFUL = {
 }
 
 
-def test_state_dropped_in_the_middle_of_a_method():
+def test_state_dropped_in_the_middle_of_a_method(run_python):
     lines = [PRELUDE, "A = 'drop'", "results = {}"]
     for name, (code, _) in STATEFUL.items():
         lines.append(f"def f():\n    {code}\nresults[{name!r}] = outcome(f)")
     lines.append("print(repr(results))")
-    r = run_child("\n".join(lines))
+    r = run_python("\n".join(lines), timeout=120)
     assert r.returncode == 0, r.stderr[-3000:]
     assert eval(r.stdout) == {k: v for k, (_, v) in STATEFUL.items()}
 
 
-def test_save_writes_the_arrays_the_attributes_describe(tmp_path):
+def test_save_writes_the_arrays_the_attributes_describe(tmp_path, run_python):
     """_getAttrib that gives the object new arrays: the element holds those."""
-    r = run_child(PRELUDE + f"""
+    r = run_python(PRELUDE + f"""
 t = make("grow")
 t.savexml({str(tmp_path / 'd')!r}, "x")
 from lxml import etree
 el = etree.parse({str(tmp_path / 'd.pyvelt')!r}).getroot()[0]
 print(el.get("n"), el.find("cpts").text == " ".join(repr(float(v)) for v in BIG_C))
-""")
+""", timeout=120)
     assert r.returncode == 0, r.stderr[-3000:]
     assert r.stdout.split() == ["12", "True"]
 
@@ -152,8 +144,8 @@ def test_views_see_in_place_changes():
 # ---------------------------------------------------------------- faked types
 
 
-def test_equality_checks_the_real_type():
-    r = run_child("""
+def test_equality_checks_the_real_type(run_python):
+    r = run_python("""
         from pyvelt.ductus import Trajectory1d
         import numpy as np
         t = Trajectory1d()
@@ -164,7 +156,7 @@ def test_equality_checks_the_real_type():
                 return Trajectory1d
         f = F(12345)
         print(isinstance(f, Trajectory1d), t == f, t != f)
-    """)
+    """, timeout=120)
     assert r.returncode == 0, r.stderr[-3000:]
     assert r.stdout.split() == ["True", "False", "True"]
 

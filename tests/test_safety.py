@@ -1,6 +1,5 @@
 """Buffers are shared and always released; references do not leak; optimisation keeps the checks."""
 import array
-import subprocess
 import sys
 import textwrap
 
@@ -56,7 +55,7 @@ def test_no_reference_leaks():
     assert [sys.getrefcount(o) for o in (Un, P, C, CK)] == before
 
 
-def test_checks_hold_under_optimisation():
+def test_checks_hold_under_optimisation(run_python):
     code = textwrap.dedent(
         """
         import numpy as np
@@ -73,5 +72,5 @@ def test_checks_hold_under_optimisation():
                 print("ok")
         """
     )
-    out = subprocess.run([sys.executable, "-O", "-c", code], capture_output=True, text=True, check=True)
+    out = run_python(code, "-O", check=True)
     assert out.stdout.split() == ["ok"] * 3

@@ -12,16 +12,14 @@ from scipy.interpolate import BSpline
 
 import pyvelt
 from pyvelt.ductus import Point1d, Trajectory1d
+from conftest import traj as make
 
 U3 = np.array([0, 0, 0, 0, 0.5, 1.2, 2, 2, 2, 2.0])
 P3 = np.array([0.0, 1.0, 3.0, -1.0, 2.0, 0.5])
 
 
 def traj(U=U3, P=P3, p=3, order=0, owner=True):
-    t = Trajectory1d()
-    t._dset_data(np.asarray(U, float).tobytes(), np.asarray(P, float).tobytes(), p, len(P) - 1,
-                 order, owner)
-    return t
+    return make(U, P, p, order, owner)
 
 
 def test_empty_object():

@@ -77,6 +77,7 @@ w: float = v.start + x(0.5, nu=1) + Trajectory1d.loadxml("f", "a").p
 """
 
 
+@pytest.mark.slow
 def test_examples_type_check(tmp_path):
     pytest.importorskip("mypy")
     bad = tmp_path / "misuse.py"

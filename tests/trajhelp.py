@@ -3,16 +3,10 @@ import numpy as np
 from scipy.interpolate import BSpline
 
 from pyvelt import ductus
+from conftest import traj as make  # noqa: F401  (the trajectory over given arrays)
 
 # Degree, interior knots (some repeated), domain.
 SHAPES = [(3, (0.3, 0.6, 0.6), 0.0, 2.0), (2, (), -1.0, 1.0), (4, (1.4, 1.4, 1.4, 2.4), 1.0, 3.0)]
-
-
-def make(U, P, p, order=0, owner=True, cls=ductus.Trajectory1d):
-    U, P = np.asarray(U, float), np.asarray(P, float)
-    t = cls()
-    t._dset_data(U.tobytes(), P.tobytes(), p, len(P) - 1, order, owner)
-    return t
 
 
 def sample(p=3, interior=(0.3, 0.6, 0.6), a=0.0, b=2.0, order=0, seed=1, cls=ductus.Trajectory1d):

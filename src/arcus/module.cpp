@@ -233,4 +233,13 @@ PyObject* init() {
 
 }  // namespace
 
+// Single-phase initialisation, on purpose. A second initialisation in the
+// process (another interpreter, or a direct call of PyInit_arcus) must fail
+// with RuntimeError raised by the init function itself. Multi-phase
+// initialisation (PyModuleDef_Init) would make PyInit_arcus return the module
+// definition and create a new module object for every interpreter and every
+// re-import, which neither that refusal nor the module's process-wide state
+// (the bound LAPACK/BLAS routines, the entry table published as __pyx_capi__)
+// admits. With m_size -1 a re-import after removing the module from
+// sys.modules reuses the first module's dictionary and does not run init().
 PyMODINIT_FUNC PyInit_arcus(void) { return init(); }

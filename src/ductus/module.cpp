@@ -140,4 +140,10 @@ PyObject* init() {
 
 }  // namespace ductus
 
+// Single-phase initialisation, on purpose: as for arcus, a second
+// initialisation in the process must fail with RuntimeError from the init
+// function, and the module's state is process-wide (static types, the entries
+// bound from arcus at import, the modules kept for the persistence code).
+// Multi-phase initialisation (PyModuleDef_Init) would return the definition
+// from PyInit_ductus and execute a fresh module per interpreter and re-import.
 PyMODINIT_FUNC PyInit_ductus(void) { return ductus::init(); }

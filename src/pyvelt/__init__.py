@@ -10,6 +10,7 @@ motion through waypoints under velocity, acceleration and jerk limits.
 
 from typing import TYPE_CHECKING, Any, List
 
+# The package's version, written only here: the build reads it from this line.
 __version__ = "1.0.0"
 
 __all__ = ["__version__", "trajectory", "interpolate", "approximate", "plan", "Motion"]
