@@ -50,6 +50,19 @@ inline void basis(int span, double u, std::integral_constant<int, Q>, const doub
     BasisFunsFixed<Q>(span, u, U, N);
 }
 
+// The span of u on knots for which KnotsSorted holds, exactly as FindSpan
+// finds it, when u follows an abscissa of the span `hint`: u in that span,
+// or in the next one by the tolerant rule of the span search (within the
+// tolerance below its first knot, as abscissae at the knots often are), else
+// FindSpanNext. tol = span_tol(n, p, U).
+inline int next_span(int n, int p, double u, const double* U, int hint, double tol) {
+    if (u >= U[hint] && u < U[hint + 1] - tol) return hint;
+    // A u above the tolerant lower end of span hint + 1 (hint + 1 > p) and
+    // below that of the next is in that span alone.
+    if (hint < n && u > U[hint + 1] - tol && u < U[hint + 2] - tol) return hint + 1;
+    return FindSpanNext(n, p, u, U, hint);
+}
+
 // ------------------------------------------------------------ LAPACK band storage
 
 // A square matrix in LAPACK general band storage with kl = ku = p - 1. An
@@ -212,7 +225,7 @@ int plain_by_elimination(int n, const double* x, const double* f, Deg p, const d
         if (!(u > U[i] + tol && u < U[i + p + 1] - tol && (i == 1 || u > x[i - 1]))) {
             return USE_SOLVER;
         }
-        span = FindSpanNext(n, p, u, U, span);
+        span = next_span(n, p, u, U, span, tol);
         basis(span, u, p, U, left, right, N);
         const int c0 = span - p, lo = i - kl;
         for (int t = 0; t <= kl + ku; ++t) a[t] = 0.0;
@@ -243,13 +256,18 @@ int plain_by_elimination(int n, const double* x, const double* f, Deg p, const d
         for (int s = 1; s <= ku; ++s) Ri[s] = a[kl + s];
         Ri[p] = rhs;
     }
-    // Back substitution (row n is the unit row); entries of columns beyond n are zero.
+    // Back substitution (row n is the unit row; entries of columns beyond n
+    // are zero), the farthest column first: P[i + 1] enters last, which
+    // shortens the chain from one row to the next.
     P[n] = f[n];
     for (int i = n - 1; i >= 0; --i) {
         const double* Ri = R + static_cast<std::size_t>(i) * w;
-        const int last = n - i < ku ? n - i : static_cast<int>(ku);
         double s = Ri[p];
-        for (int t = 1; t <= last; ++t) s -= Ri[t] * P[i + t];
+        if (n - i >= ku) {
+            for (int t = ku; t >= 1; --t) s -= Ri[t] * P[i + t];
+        } else {
+            for (int t = n - i; t >= 1; --t) s -= Ri[t] * P[i + t];
+        }
         P[i] = s * Ri[0];
     }
     return 0;
