@@ -14,8 +14,7 @@ new curve from the old one:
 - interpolation: cubic, times clustered 1e-7 apart (8 ulps at 1.7e9) and
   spread out, knots by
   averaging (pyvelt's `interpolate`), scipy's make_interp_spline on the
-  same knots; the row "interpolation, gcsplint" solves the same problem
-  with `arcus.gcsplint` (band elimination without pivoting);
+  same knots;
 - least squares: 200 points, 30 control points, pyvelt with its end
   points fixed, scipy's make_lsq_spline without (each against the
   reference of its own problem);
@@ -113,36 +112,17 @@ def evaluation(shift, rng, npts):
     return err([t(v) for v in x], ref), err(BSpline(U, P, 3)(x), ref)
 
 
-_INTERP = {}
-
-
-def interpolation_problem(shift, rng, npts):
-    """Data, knots (those of pyvelt's `interpolate`) and the 50-digit
-    control points; computed once per shift and size."""
-    key = (shift, npts)
-    if key not in _INTERP:
-        h = max(1e-7, 8 * np.spacing(shift))  # times that stay distinct after the shift
-        u = np.r_[0, h, 2 * h, 3 * h, np.sort(rng.uniform(0.01, 0.99, npts)), 1.0]
-        x = u + shift
-        y = np.sin(5 * u)
-        t = interpolate(x, y)
-        U = t.get_knotvector_asarray().copy()
-        A = collocation(mpf(U), 3, mpf(x), len(x))
-        ref = mp.lu_solve(A, mp.matrix(mpf(y)))
-        _INTERP[key] = (x, y, U, t.get_cpts_asarray().copy(), ref)
-    return _INTERP[key]
-
-
 def interpolation(shift, rng, npts):
-    x, y, U, ours, ref = interpolation_problem(shift, rng, npts)
-    theirs = make_interp_spline(x, y, k=3, t=U).c
-    return err(ours, ref, True), err(theirs, ref, True)
-
-
-def interpolation_gcsplint(shift, rng, npts):
-    x, y, U, _, ref = interpolation_problem(shift, rng, npts)
-    ours = np.empty(len(x))
-    arcus.gcsplint(x, y, 3, U, ours)
+    h = max(1e-7, 8 * np.spacing(shift))  # times that stay distinct after the shift
+    u = np.r_[0, h, 2 * h, 3 * h, np.sort(rng.uniform(0.01, 0.99, npts)), 1.0]
+    x = u + shift
+    y = np.sin(5 * u)
+    t = interpolate(x, y)
+    U = t.get_knotvector_asarray().copy()
+    Um = mpf(U)
+    A = collocation(Um, 3, mpf(x), len(x))
+    ref = mp.lu_solve(A, mp.matrix(mpf(y)))
+    ours = t.get_cpts_asarray()
     theirs = make_interp_spline(x, y, k=3, t=U).c
     return err(ours, ref, True), err(theirs, ref, True)
 
@@ -258,7 +238,6 @@ def extrema(shift, rng, npts):
 
 
 CASES = [("evaluation", evaluation), ("interpolation", interpolation),
-         ("interpolation, gcsplint", interpolation_gcsplint),
          ("least squares", least_squares), ("knot insertion", insertion),
          ("degree elevation", elevation), ("extrema", extrema)]
 

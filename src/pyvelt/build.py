@@ -160,9 +160,25 @@ def _solve(x: np.ndarray, Y: np.ndarray, p: int, U: np.ndarray,
 
     Rows as in `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint`:
     the end values, k = len(ends) derivatives at each end, the inner points.
-    The band matrix is factorised once (LAPACK dgbsv) for all columns.
+    Without end conditions each column goes through `arcus.gcsplint` (band
+    elimination without pivoting where the matrix is totally positive);
+    otherwise, and where gcsplint refuses the system (a band wider than
+    p - 1 diagonals, a singular matrix), the band matrix is factorised once
+    (LAPACK dgbsv) for all columns.
     """
     n, k, J = len(x) - 1, len(ends), Y.shape[1]
+    if k == 0:
+        P = np.empty((n + 1, J))
+        col = np.empty(n + 1)
+        try:
+            for j in range(J):
+                arcus.gcsplint(x, np.ascontiguousarray(Y[:, j]), p, U, col)
+                P[:, j] = col
+            return P
+        except Exception as e:
+            # its ValueError (band) and LAPACK Exception: solved, or reported, below
+            if type(e) not in (ValueError, Exception):
+                raise
     nP = n + 2 * k
     size = nP + 1
     rows: List[int] = [0, nP]
