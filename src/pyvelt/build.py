@@ -304,9 +304,11 @@ def interpolate(x: npt.ArrayLike, y: npt.ArrayLike, p: int = 3,
     With averaged knots, `arcus.averaging`, `arcus.averaging2` (with end
     slopes) or `arcus.averaging3` (with slopes and accelerations) place the
     knots. The control points solve the collocation system of
-    `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint` (the same rows),
-    factorised once for all columns of `y`. Knots at the waypoints do not
-    overshoot between unevenly spaced waypoints the way averaged knots can.
+    `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint` (the same rows):
+    without end conditions each column is solved by `arcus.gcsplint` itself,
+    with them the system is factorised once for all columns of `y`. Knots at
+    the waypoints do not overshoot between unevenly spaced waypoints the way
+    averaged knots can.
 
     ValueError, naming the argument, for: p not an integer or below 1;
     `slopes` or `accels` not pairs of finite numbers, or `accels` without
