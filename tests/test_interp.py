@@ -76,6 +76,52 @@ def test_gadsplint_without_derivatives_is_gcsplint():
     assert np.array_equal(P1, P2)
 
 
+def dense_collocation(xp, U, p):
+    """gcsplint's matrix: unit first and last rows, basis functions at the inner abscissae."""
+    A = BSpline.design_matrix(xp, U, p).toarray()
+    A[0], A[-1] = np.eye(len(xp))[0], np.eye(len(xp))[-1]
+    return A
+
+
+@pytest.mark.parametrize("p", [2, 4, 6, 7])
+def test_gcsplint_many_clustered_points_match_scipy(p):
+    # degrees with and without a fixed-degree basis path; points clustered and spread out
+    rng = np.random.default_rng(p)
+    xp = np.r_[0.0, 1e-3 * np.arange(1, 6), np.sort(rng.uniform(0.01, 0.99, 300)), 1.0] + 1e3
+    fp = np.cos(7 * xp)
+    U = knots("averaging", xp, p)
+    P = np.empty(len(xp))
+    arcus.gcsplint(xp, fp, p, U, P)
+    assert P == pytest.approx(make_interp_spline(xp, fp, k=p, t=U).c, rel=1e-9, abs=1e-9)
+
+
+@pytest.mark.parametrize("p", [3, 4])
+def test_gcsplint_inner_abscissae_out_of_order_are_solved_with_pivoting(p):
+    # two inner points swapped: the rows are no longer totally positive, the
+    # band still holds them
+    xp, fp = data(16, seed=1)
+    U = knots("averaging", xp, p)
+    xp[[5, 6]], fp[[5, 6]] = xp[[6, 5]], fp[[6, 5]]
+    P = np.empty(len(xp))
+    arcus.gcsplint(xp, fp, p, U, P)
+    assert P == pytest.approx(np.linalg.solve(dense_collocation(xp, U, p), fp), abs=1e-12)
+
+
+def test_gcsplint_singular_matrix_reports_lapacks_own_info():
+    from scipy.linalg import lapack
+
+    xp, fp = np.array([0.0, 0.3, 0.5, 0.5, 0.8, 1.0]), np.arange(6.0)
+    U, p = knots("averaging", xp, 2), 2
+    A, kl = dense_collocation(xp, U, p), p - 1
+    ab = np.zeros((3 * kl + 1, len(xp)), order="F")
+    for i, j in zip(*np.nonzero(A)):
+        ab[2 * kl + i - j, j] = A[i, j]
+    info = lapack.dgbsv(kl, kl, ab, fp.copy())[-1]
+    assert info > 0
+    with pytest.raises(Exception, match=rf"^'dgesv' LAPACK function failed with 'info' value: {info}$"):
+        arcus.gcsplint(xp, fp, p, U, np.empty(6))
+
+
 @pytest.mark.parametrize("npts, dy", [(12, (1.0, 0.3)), (4, (-2.0, 0.5)), (5, None)])
 def test_cdsplint_matches_scipy_cubic_with_end_slopes(npts, dy):
     xp, fp = data(npts, seed=3)

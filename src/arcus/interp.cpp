@@ -1,13 +1,13 @@
 // Interpolation: global interpolation through point data (plain, with end
-// slopes, with arbitrary end derivatives) over a banded collocation matrix
-// solved by LAPACK dgbsv, and cubic C2 interpolation with end slopes.
+// slopes, with arbitrary end derivatives) and cubic C2 interpolation with end
+// slopes. The wrappers check the arguments and raise the errors; the
+// collocation systems are assembled and solved in the kernel, which is given
+// LAPACK's band solver.
 #include "arcus/arcus.hpp"
 #include "arcus/cardo/cardo.h"
 #include "arcus/lapack.hpp"
 
 #include <algorithm>
-#include <climits>
-#include <cstddef>
 #include <string>
 
 namespace arcus {
@@ -62,118 +62,19 @@ bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
     return true;
 }
 
-// A square matrix in LAPACK general band storage with kl = ku = p - 1. An
-// entry that falls outside the band is not stored; a non-zero one there is
-// recorded (the knot vector does not fit the data) and stops the filling.
-struct Band {
-    double* ab;
-    int ldab;
-    int kl;
-    int ku;
-    int bad_row = -1;
-    int bad_col = -1;
-
-    bool put(int i, int j, double v) {
-        const int d = i - j;
-        if (d > kl || -d > ku) {
-            if (v == 0.0) return true;
-            if (bad_row < 0) {
-                bad_row = i;
-                bad_col = j;
-            }
-            return false;
-        }
-        ab[(kl + ku + d) + static_cast<std::size_t>(j) * ldab] = v;
-        return true;
+// Raises the error of a global interpolation; false when one was raised.
+bool colloc_result(const char* fname, int p, const cardo::CollocationFailure& fail, int info) {
+    switch (info) {
+    case 0: return true;
+    case cardo::BAND_MISFIT:
+        return pv::fail(PyExc_ValueError,
+                        "%s(): the knot vector U does not fit the data: row %d of the collocation "
+                        "matrix has a non-zero entry in column %d, outside its band of %d diagonals "
+                        "on each side (p - 1)",
+                        fname, fail.row, fail.col, p - 1);
+    case cardo::SOLVER_FAILED: return lapack_check(fail.solver);
+    default: return check_info(info);
     }
-    bool ok() const { return bad_row < 0; }
-};
-
-bool band_error(const char* fname, const Band& b) {
-    return pv::fail(PyExc_ValueError,
-                    "%s(): the knot vector U does not fit the data: row %d of the collocation "
-                    "matrix has a non-zero entry in column %d, outside its band of %d diagonals "
-                    "on each side (p - 1)",
-                    fname, b.bad_row, b.bad_col, b.kl);
-}
-
-// Work storage of BasisFuns: left, right and N, p + 1 each.
-// The span search of consecutive rows starts from the previous span where
-// that gives exactly FindSpan's result (sorted knots).
-struct BasisWork {
-    Work<double> w;
-    int p;
-    bool sorted = false;
-    int span = 0;
-    explicit BasisWork(int p_) : w(3 * (Py_ssize_t(p_) + 1)), p(p_) {}
-    void start(int nP, const double* U) {
-        sorted = cardo::KnotsSorted(nP + p + 1, U);
-        span = p;
-    }
-    int find_span(int nP, double u, const double* U) {
-        span = sorted ? cardo::FindSpanNext(nP, p, u, U, span) : cardo::FindSpan(nP, p, u, U);
-        return span;
-    }
-    double* left() const { return w.data(); }
-    double* right() const { return w.data() + p + 1; }
-    double* N() const { return w.data() + 2 * (p + 1); }
-};
-
-// Collocation row `row` at the abscissa u: the p + 1 basis functions of its span.
-bool put_basis_row(Band& b, int row, int nP, int p, double u, const double* U, BasisWork& bw) {
-    const int span = bw.find_span(nP, u, U);
-    double* N = bw.N();
-    switch (p) {
-    case 2: cardo::BasisFunsFixed<2>(span, u, U, N); break;
-    case 3: cardo::BasisFunsFixed<3>(span, u, U, N); break;
-    case 4: cardo::BasisFunsFixed<4>(span, u, U, N); break;
-    case 5: cardo::BasisFunsFixed<5>(span, u, U, N); break;
-    default: cardo::BasisFuns(span, u, p, U, bw.left(), bw.right(), N); break;
-    }
-    const int c0 = span - p;
-    if (row - c0 <= b.kl && span - row <= b.ku) {
-        // The whole row lies in the band: column c0 + j is at row kl + ku + row - c0 - j.
-        double* a = b.ab + (b.kl + b.ku + row - c0) + static_cast<std::size_t>(c0) * b.ldab;
-        for (int j = 0; j <= p; ++j) a[static_cast<std::size_t>(j) * (b.ldab - 1)] = N[j];
-        return true;
-    }
-    for (int j = 0; j <= p; ++j) {
-        if (!b.put(row, c0 + j, N[j])) return false;
-    }
-    return true;
-}
-
-// Solves the band system of size N in place in B; the LAPACK status.
-int solve_band(Band& b, int N, int* ipiv, double* B) {
-    int n = N, kl = b.kl, ku = b.ku, nrhs = 1, ldab = b.ldab, ldb = N, info = 0;
-    lapack::dgbsv(&n, &kl, &ku, &nrhs, b.ab, &ldab, ipiv, B, &ldb, &info);
-    return info;
-}
-
-// The band matrix of a system of size N and degree p, zeroed, with its pivots.
-struct BandSystem {
-    int N;
-    Py_ssize_t ldab;
-    Work<double> ab;
-    Work<int> ipiv;
-    Band band;
-    BandSystem(int N_, int p)
-        : N(N_),
-          ldab(3 * Py_ssize_t(p) - 2),
-          ab(ldab <= INT_MAX ? ldab * N_ : -1),
-          ipiv(N_),
-          band{ab.data(), static_cast<int>(std::min<Py_ssize_t>(ldab, INT_MAX)), p - 1, p - 1} {}
-    bool ok() const {
-        if (ldab > INT_MAX) return pv::fail_memory();
-        return ab.ok() && ipiv.ok();
-    }
-    void zero() { std::fill(ab.data(), ab.data() + ldab * N, 0.0); }
-};
-
-// Raises the error of a finished band solve; false when one was raised.
-bool band_result(const char* fname, const Band& b, int info) {
-    if (!b.ok()) return band_error(fname, b);
-    return lapack_check(info);
 }
 
 }  // namespace
@@ -193,27 +94,14 @@ void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P) {
         !inner_in_domain(F, xp, U, p, static_cast<int>(n))) {
         return;
     }
-    const int nn = static_cast<int>(n);
-    BandSystem sys(nn + 1, p);
-    BasisWork bw(p);
-    if (!sys.ok() || !bw.w.ok()) return;
-    Band& b = sys.band;
+    cardo::CollocationFailure fail;
     int info = 0;
     {
         pv::NoGil nogil;
-        sys.zero();
-        bw.start(nn, U.data);
-        b.put(0, 0, 1.0);
-        b.put(nn, nn, 1.0);
-        for (int i = 1; i < nn; ++i) {
-            if (!put_basis_row(b, i, nn, p, xp.data[i], U.data, bw)) break;
-        }
-        if (b.ok()) {
-            std::copy(fp.data, fp.data + nn + 1, P.data);
-            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
-        }
+        cardo::GlobalCurveInterp(static_cast<int>(n), xp.data, fp.data, p, U.data, P.data,
+                                 lapack::dgbsv, fail, info);
     }
-    band_result(F, b, info);
+    colloc_result(F, p, fail, info);
 }
 
 void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
@@ -234,34 +122,14 @@ void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
     }
     double dy[2];
     opt_dy(opt, dy);
-    const int nn = static_cast<int>(n), nP = nn + 2;
-    BandSystem sys(nP + 1, p);
-    BasisWork bw(p);
-    if (!sys.ok() || !bw.w.ok()) return;
-    Band& b = sys.band;
+    cardo::CollocationFailure fail;
     int info = 0;
     {
         pv::NoGil nogil;
-        sys.zero();
-        bw.start(nP, U.data);
-        b.put(0, 0, 1.0);
-        b.put(1, 0, -1.0);
-        b.put(1, 1, 1.0);
-        for (int i = 1; i < nn && b.ok(); ++i) put_basis_row(b, i + 1, nP, p, xp.data[i], U.data, bw);
-        b.put(nn + 1, nn + 1, -1.0);
-        b.put(nn + 1, nn + 2, 1.0);
-        b.put(nn + 2, nn + 2, 1.0);
-        if (b.ok()) {
-            const double* u = U.data;
-            P.data[0] = fp.data[0];
-            P.data[1] = dy[0] * (u[p + 1] - xp.data[0]) / p;
-            std::copy(fp.data + 1, fp.data + nn, P.data + 2);
-            P.data[nn + 1] = dy[1] * (xp.data[nn] - u[U.len - p - 2]) / p;
-            P.data[nn + 2] = fp.data[nn];
-            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
-        }
+        cardo::GlobalCurveInterpSlopes(static_cast<int>(n), xp.data, fp.data, p, dy[0], dy[1],
+                                       U.data, P.data, lapack::dgbsv, fail, info);
     }
-    band_result(F, b, info);
+    colloc_result(F, p, fail, info);
 }
 
 void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
@@ -290,50 +158,15 @@ void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P) {
         !inner_in_domain(F, xp, U, p, static_cast<int>(nP))) {
         return;
     }
-    const int nn = static_cast<int>(n), kk = static_cast<int>(k), ll = static_cast<int>(l);
-    const int np_ = static_cast<int>(nP), w = p + 1;
-    BandSystem sys(np_ + 1, p);
-    BasisWork bw(p);
-    // DersBasisFuns: ndu (p+1)^2, a 2(p+1), and the table of derivatives.
-    Work<double> dw(Py_ssize_t(w) * w + 2 * Py_ssize_t(w) + (std::max(k, l) + 1) * w);
-    if (!sys.ok() || !bw.w.ok() || !dw.ok()) return;
-    double* ndu = dw.data();
-    double* a = ndu + Py_ssize_t(w) * w;
-    double* ders = a + 2 * w;
-    Band& b = sys.band;
+    cardo::CollocationFailure fail;
     int info = 0;
     {
         pv::NoGil nogil;
-        sys.zero();
-        bw.start(np_, U.data);
-        b.put(0, 0, 1.0);
-        b.put(np_, np_, 1.0);
-        if (kk > 0) {
-            cardo::DersBasisFuns(p, xp.data[0], p, kk, U.data, ndu, a, bw.left(), bw.right(), ders);
-            for (int r = 1; r <= kk; ++r) {
-                for (int j = 0; j <= r; ++j) b.put(r, j, ders[r * w + j]);
-            }
-        }
-        for (int i = 1; i < nn && b.ok(); ++i) {
-            put_basis_row(b, i + kk, np_, p, xp.data[i], U.data, bw);
-        }
-        if (ll > 0 && b.ok()) {
-            cardo::DersBasisFuns(np_, xp.data[nn], p, ll, U.data, ndu, a, bw.left(), bw.right(),
-                                 ders);
-            for (int r = 1; r <= ll; ++r) {
-                for (int j = 0; j <= r; ++j) b.put(np_ - r, np_ - j, ders[r * w + p - j]);
-            }
-        }
-        if (b.ok()) {
-            P.data[0] = fp.data[0];
-            std::copy(Ds.data, Ds.data + kk, P.data + 1);
-            std::copy(fp.data + 1, fp.data + nn, P.data + kk + 1);
-            for (int r = 1; r <= ll; ++r) P.data[np_ - r] = De.data[r - 1];
-            P.data[np_] = fp.data[nn];
-            info = solve_band(b, sys.N, sys.ipiv.data(), P.data);
-        }
+        cardo::GlobalCurveInterpEndDerivs(static_cast<int>(n), xp.data, fp.data, p,
+                                          static_cast<int>(k), Ds.data, static_cast<int>(l),
+                                          De.data, U.data, P.data, lapack::dgbsv, fail, info);
     }
-    band_result(F, b, info);
+    colloc_result(F, p, fail, info);
 }
 
 void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
@@ -395,8 +228,13 @@ const char gcsplint_doc[] =
     "Notes\n-----\n"
     "The first and last points sit at the ends of the clamped domain; every other\n"
     "row of the collocation matrix holds the p + 1 basis functions of its span.\n"
-    "The matrix is stored in LAPACK band format with p - 1 sub- and\n"
-    "super-diagonals and solved with 'dgbsv'.\n"
+    "The matrix has p - 1 sub- and super-diagonals. Where every inner abscissa\n"
+    "lies strictly inside the support of its basis function, U[i] < xp[i] <\n"
+    "U[i+p+1], and the inner abscissae increase (the Schoenberg-Whitney\n"
+    "conditions), the matrix is totally positive and is factored by band\n"
+    "elimination without pivoting, row by row as it is built; otherwise, or\n"
+    "when a pivot is not positive, it is stored in LAPACK band format and\n"
+    "solved with 'dgbsv'.\n"
     "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
     "len(xp)\", \"p must be greater than 1\" (not checked under python -O).\n"
     "ValueError for fewer than p + 1 points, a U of other than n + p + 2 knots, an\n"
@@ -451,7 +289,8 @@ const char gadsplint_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "Fewer than p derivatives may be prescribed at each end; they enter the system\n"
-    "as given. The band matrix is solved with 'dgbsv'.\n"
+    "as given. Without any (empty Ds and De) the system is that of `gcsplint`\n"
+    "and is solved as there; otherwise the band matrix is solved with 'dgbsv'.\n"
     "AssertionError \"xp and fp must have same dimension\", \"P dimension must be:\n"
     "len(xp) + len(Ds) + len(De)\", \"p must be greater than 1\", \"the maximum\n"
     "constrained derivative must be less than 'p'\" (not checked under python -O).\n"

@@ -160,9 +160,25 @@ def _solve(x: np.ndarray, Y: np.ndarray, p: int, U: np.ndarray,
 
     Rows as in `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint`:
     the end values, k = len(ends) derivatives at each end, the inner points.
-    The band matrix is factorised once (LAPACK dgbsv) for all columns.
+    Without end conditions each column goes through `arcus.gcsplint` (band
+    elimination without pivoting where the matrix is totally positive);
+    otherwise, and where gcsplint refuses the system (a band wider than
+    p - 1 diagonals, a singular matrix), the band matrix is factorised once
+    (LAPACK dgbsv) for all columns.
     """
     n, k, J = len(x) - 1, len(ends), Y.shape[1]
+    if k == 0:
+        P = np.empty((n + 1, J))
+        col = np.empty(n + 1)
+        try:
+            for j in range(J):
+                arcus.gcsplint(x, np.ascontiguousarray(Y[:, j]), p, U, col)
+                P[:, j] = col
+            return P
+        except Exception as e:
+            # its ValueError (band) and LAPACK Exception: solved, or reported, below
+            if type(e) not in (ValueError, Exception):
+                raise
     nP = n + 2 * k
     size = nP + 1
     rows: List[int] = [0, nP]
@@ -288,9 +304,11 @@ def interpolate(x: npt.ArrayLike, y: npt.ArrayLike, p: int = 3,
     With averaged knots, `arcus.averaging`, `arcus.averaging2` (with end
     slopes) or `arcus.averaging3` (with slopes and accelerations) place the
     knots. The control points solve the collocation system of
-    `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint` (the same rows),
-    factorised once for all columns of `y`. Knots at the waypoints do not
-    overshoot between unevenly spaced waypoints the way averaged knots can.
+    `arcus.gcsplint`, `arcus.gdsplint` and `arcus.gadsplint` (the same rows):
+    without end conditions each column is solved by `arcus.gcsplint` itself,
+    with them the system is factorised once for all columns of `y`. Knots at
+    the waypoints do not overshoot between unevenly spaced waypoints the way
+    averaged knots can.
 
     ValueError, naming the argument, for: p not an integer or below 1;
     `slopes` or `accels` not pairs of finite numbers, or `accels` without

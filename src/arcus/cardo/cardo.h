@@ -326,6 +326,51 @@ void GetBezierMatrix(int p, double* M);
 // pivot (coincident interior knots).
 void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& info);
 
+// Global interpolation through the points (x[i], f[i]), i = 0..n, on the
+// caller's knot vector U (collocation.cpp). The kernel links no LAPACK: the
+// caller passes the band solver, LAPACK's dgbsv in its reference calling
+// convention (every argument by address).
+using BandSolver = void (*)(int* n, int* kl, int* ku, int* nrhs, double* ab, int* ldab, int* ipiv,
+                            double* b, int* ldb, int* info);
+// Statuses of the global interpolation besides 0, 1 and the negative ones:
+// the knot vector does not fit the data (a non-zero entry of the collocation
+// matrix outside its band of p - 1 diagonals on each side), and a failure
+// of the band solver.
+constexpr int BAND_MISFIT = 11;
+constexpr int SOLVER_FAILED = 12;
+// Where a global interpolation failed: the row and column of the first
+// entry outside the band (BAND_MISFIT), the solver's info (SOLVER_FAILED).
+struct CollocationFailure {
+    int row = -1;
+    int col = -1;
+    int solver = 0;
+};
+// Interpolation of degree p: rows 0 and n fix P[0] = f[0] and P[n] = f[n],
+// row i the basis functions at x[i], i = 1..n-1; U holds n + p + 2 knots
+// and the interior abscissae lie in [U[p], U[n+1]]. Solved without pivoting
+// where the abscissae make the matrix totally positive, else (and after a
+// pivot that is not positive and finite) by `dgbsv`. On BAND_MISFIT P is
+// unchanged; on SOLVER_FAILED it holds what the solver left.
+// info: -1 n < 1 or n < p, -4 p < 1, 1 no work storage, BAND_MISFIT,
+// SOLVER_FAILED.
+void GlobalCurveInterp(int n, const double* x, const double* f, int p, const double* U, double* P,
+                       BandSolver dgbsv, CollocationFailure& fail, int& info);
+// The same with the first derivative d0 at x[0] and dn at x[n] (The NURBS
+// Book 9.2.2): n + 3 control points, U of n + p + 4 knots, interior abscissae
+// in [U[p], U[n+3]]; always by `dgbsv`. info: -1 n < 1 or n < p - 2,
+// -4 p < 2, 1, BAND_MISFIT, SOLVER_FAILED as above.
+void GlobalCurveInterpSlopes(int n, const double* x, const double* f, int p, double d0, double dn,
+                             const double* U, double* P, BandSolver dgbsv,
+                             CollocationFailure& fail, int& info);
+// The same with the derivatives Ds[0..k-1] (first, second, ...) at x[0] and
+// De[0..l-1] at x[n] (Piegl and Tiller 2000): n + k + l + 1 control points,
+// U of n + k + l + p + 2 knots; by `dgbsv` unless k = l = 0 (then it is
+// GlobalCurveInterp). info: -4 p < 2, -5 k outside 0..p-1, -7 l outside
+// 0..p-1, -1 n < 1 or n + k + l < p, 1, BAND_MISFIT, SOLVER_FAILED as above.
+void GlobalCurveInterpEndDerivs(int n, const double* x, const double* f, int p, int k,
+                                const double* Ds, int l, const double* De, const double* U,
+                                double* P, BandSolver dgbsv, CollocationFailure& fail, int& info);
+
 // ------------------------------------------------------------ least-squares approximation
 
 // Banded linear least squares by Givens rotations (bandlsq.cpp). R holds nc
