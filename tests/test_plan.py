@@ -235,3 +235,14 @@ def test_module_and_function_share_the_name():
     module = importlib.import_module("pyvelt.plan")
     assert module([0.0, 1.0], 1.5, 6.0).duration == pyvelt.plan([0.0, 1.0], 1.5, 6.0).duration
     assert module.Motion is pyvelt.Motion
+
+
+def test_command_keeps_a_first_waypoint_with_a_typo(tmp_path, capsys):
+    """A first row with one number in it is a waypoint (here a bad one), not a
+    header: the command names the line instead of dropping the waypoint."""
+    from pyvelt.cli import main
+
+    f = tmp_path / "w.csv"
+    f.write_text("0.0,1x\n0.5,0.2\n1.0,0.4\n")
+    assert main(["plan", str(f), "--vmax", "1", "--amax", "2", "-o", str(tmp_path / "m")]) == 1
+    assert "line 1: '1x' is not a finite number" in capsys.readouterr().err

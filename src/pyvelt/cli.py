@@ -9,7 +9,7 @@ import argparse
 import math
 import os
 import sys
-from typing import Any, Callable, List, NoReturn, Optional, Sequence, Tuple
+from typing import Any, Callable, Iterator, List, NoReturn, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -149,17 +149,11 @@ def read_waypoints(path: str) -> Tuple[np.ndarray, np.ndarray, Optional[List[str
     -----
     CommandError as for `load_waypoints`.
     """
-    text = _read_text(path)
     times: List[float] = []
     rows: List[List[float]] = []
     header: Optional[List[str]] = None
     width = 0
-    for lineno, line in enumerate(text.splitlines(), 1):
-        line = line.strip()
-        if not line or line.startswith("#"):
-            continue
-        cells = [c.strip() for c in line.split(",")]
-        numbers = [_number(c) for c in cells]
+    for lineno, cells, numbers in csv_rows(path):
         first = width == 0
         if first:
             width = len(cells)
@@ -172,9 +166,7 @@ def read_waypoints(path: str) -> Tuple[np.ndarray, np.ndarray, Optional[List[str
         if len(cells) != width:
             raise CommandError(f"{path}, line {lineno}: expected {width} columns "
                                f"({_columns(width)}), got {len(cells)}")
-        for cell, num in zip(cells, numbers):
-            if num is None or not math.isfinite(num):
-                raise CommandError(f"{path}, line {lineno}: '{cell}' is not a finite number")
+        need_finite(path, lineno, cells, numbers)
         t = float(numbers[0])  # type: ignore[arg-type]
         if times and t <= times[-1]:
             raise CommandError(f"{path}, line {lineno}: times must increase "
@@ -189,6 +181,55 @@ def read_waypoints(path: str) -> Tuple[np.ndarray, np.ndarray, Optional[List[str
 
 def _columns(width: int) -> str:
     return "t,value" if width == 2 else "t," + ",".join(f"q{j}" for j in range(1, width))
+
+
+def csv_rows(path: str) -> Iterator[Tuple[int, List[str], List[Optional[float]]]]:
+    """The data lines of a CSV file: line number, cells, and their numbers.
+
+    Parameters
+    ----------
+    path : str
+        The file (UTF-8, with or without a byte-order mark).
+
+    Returns
+    -------
+    iterator of (int, list of str, list of float or None)
+        For each line that is not blank and not a ``#`` comment: its number,
+        its comma-separated cells (stripped), and each cell as a number (None
+        where it is not one).
+
+    Notes
+    -----
+    CommandError when the file cannot be read.
+    """
+    for lineno, line in enumerate(_read_text(path).splitlines(), 1):
+        line = line.strip()
+        if not line or line.startswith("#"):
+            continue
+        cells = [c.strip() for c in line.split(",")]
+        yield lineno, cells, [_number(c) for c in cells]
+
+
+def need_finite(path: str, lineno: int, cells: List[str], numbers: List[Optional[float]]) -> None:
+    """CommandError naming the line and cell of the first value that is not a
+    finite number.
+
+    Parameters
+    ----------
+    path : str
+        The file, for the message.
+    lineno : int
+        The line, for the message.
+    cells, numbers : list
+        A row of `csv_rows`.
+
+    Returns
+    -------
+    None
+    """
+    for cell, num in zip(cells, numbers):
+        if num is None or not math.isfinite(num):
+            raise CommandError(f"{path}, line {lineno}: '{cell}' is not a finite number")
 
 
 def _number(cell: str) -> Optional[float]:

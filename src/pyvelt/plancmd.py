@@ -17,7 +17,7 @@ def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
     ----------
     path : str
         The file. Blank lines and lines starting with '#' are skipped; a first
-        row that is not numeric is a header naming the joints.
+        row with no number in it is a header naming the joints.
 
     Returns
     -------
@@ -29,19 +29,15 @@ def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
     -----
     CommandError names the line of a row that does not hold J finite numbers.
     """
-    from pyvelt.cli import CommandError, _number, _read_text
+    from pyvelt.cli import CommandError, csv_rows, need_finite
 
-    text = _read_text(path)
     rows: List[List[float]] = []
     names: Optional[List[str]] = None
     width = None
-    for lineno, line in enumerate(text.splitlines(), 1):
-        line = line.strip()
-        if not line or line.startswith("#"):
-            continue
-        cells = [c.strip() for c in line.split(",")]
-        numbers = [_number(c) for c in cells]
-        if width is None and names is None and not rows and None in numbers:
+    for lineno, cells, numbers in csv_rows(path):
+        # A first row is a header only when none of its cells is a number: a
+        # typo in the first waypoint is an error, not a header.
+        if width is None and all(n is None for n in numbers):
             names = cells
             width = len(cells)
             continue
@@ -50,9 +46,7 @@ def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
         if len(cells) != width:
             raise CommandError(f"{path}, line {lineno}: expected {width} column"
                                f"{'s' if width != 1 else ''}, got {len(cells)}")
-        for cell, num in zip(cells, numbers):
-            if num is None or not math.isfinite(num):
-                raise CommandError(f"{path}, line {lineno}: '{cell}' is not a finite number")
+        need_finite(path, lineno, cells, numbers)
         rows.append([float(n) for n in numbers if n is not None])
     if not rows:
         raise CommandError(f"{path}: no waypoints (expected rows of joint positions)")
