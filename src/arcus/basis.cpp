@@ -156,7 +156,7 @@ const char bfuncev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "The loop runs with the interpreter lock released; C must not be changed\n"
-    "meanwhile by another thread.\n\n"
+    "meanwhile by another thread. ValueError when C shares memory with U.\n\n"
     "References\n----------\n" CURVE_REF ", A2.4.\n";
 
 const char* const bfunspev_args[] = {"bfunspev", "u", "span", "U", "p", "N", nullptr};
@@ -224,7 +224,9 @@ const char splcev_doc[] =
     "Notes\n-----\n"
     "Only the first and the last parameter are checked against the domain (-5);\n"
     "an empty C gives -6. On error C is unchanged. Increasing parameters are\n"
-    "evaluated fastest (the span search starts from the previous span).\n\n"
+    "evaluated fastest (the span search starts from the previous span).\n"
+    "ValueError when C shares memory with U or P (the values would overwrite\n"
+    "what is still to be read): pass a copy.\n\n"
     "References\n----------\n" CURVE_REF ", A3.1.\n";
 
 const char* const dsplpev_args[] = {"dsplpev", "u", "U", "P", "p", "d", "CK", nullptr};
@@ -260,7 +262,8 @@ const char dsplcev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "Info -5 r1 < 0, -6 r2 < r1, -7 empty C, -8 first or last parameter outside\n"
-    "the domain, -9 wrong number of rows of CK; CK is then unchanged.\n\n"
+    "the domain, -9 wrong number of rows of CK; CK is then unchanged.\n"
+    "ValueError when CK shares memory with C, U or P.\n\n"
     "References\n----------\n" CURVE_REF ", A3.2.\n";
 
 const PyMethodDef METHODS[] = {

@@ -274,7 +274,9 @@ const char ceval_doc[] =
     "    the array 'xp' is overwritten with the results.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nValueError for an empty or non-increasing xp, or end points outside\n"
-    "the domain (\"domain error\"). " EMPTY_NOTE "\n" REFS;
+    "the domain (\"domain error\"), and for an xp that shares memory with the\n"
+    "trajectory's own arrays (a view of them): the results would overwrite the\n"
+    "knots or control points being read; pass a copy. " EMPTY_NOTE "\n" REFS;
 const char dpeval_doc[] =
     "dpeval($self, x, nu=1)\n--\n\nEvaluates the derivative of the trajectory.\n\n"
     "Parameters\n----------\nx : float\n    A point of the domain.\n"
@@ -289,7 +291,8 @@ const char dceval_doc[] =
     "nu : int, optional\n    Order of the derivative (default 1).\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nFor many points, derivative(nu) followed by ceval may be faster.\n"
-    "The checks are those of ceval, then nu >= 0. " EMPTY_NOTE "\n" REFS;
+    "The checks are those of ceval, then nu >= 0; an xp that shares memory with\n"
+    "the trajectory's own arrays is read before anything is written. " EMPTY_NOTE "\n" REFS;
 const char xcpts_doc[] =
     "get_xcpts($self)\n--\n\nReturns the x-coordinates of the control points.\n\n"
     "Parameters\n----------\nNone\n\n"
