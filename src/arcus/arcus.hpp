@@ -22,9 +22,6 @@ using pv::OptTol;
 // Module defaults of the optional arguments.
 constexpr double DEFAULT_TOL = 1e-11;
 constexpr double DEFAULT_DY[2] = {0.0, 0.0};
-// Tolerances of the identical-knot-vector test of the curve sum.
-constexpr double SUM_RTOL = 1e-9;
-constexpr double SUM_ATOL = 1e-13;
 
 inline double opt_tol(const OptTol* o) { return (o && o->n > 0) ? o->tol : DEFAULT_TOL; }
 inline void opt_dy(const OptDy* o, double dy[2]) {
