@@ -33,9 +33,6 @@ bool curve_len(const char* fname, const char* uname, const char* pname, DArr U, 
                     fname, uname, pname, need, U.len);
 }
 
-// A kernel status that check_info lets pass (0, or 7 and above).
-inline bool status_ok(int info) { return info == 0 || info >= 7; }
-
 bool not_clamped_pair(const char* fname) {
     return pv::fail(PyExc_ValueError,
                     "%s(): U1 and U2 must be clamped knot vectors of degree p with the same ends",
@@ -141,42 +138,18 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
     // The merge, both refinements and the sum run with the interpreter lock
     // released; their failures are raised once it is held again.
     bool merged;
-    int info1 = 0, info2 = 0;
+    int info = 0;
     {
         pv::NoGil nogil;
-        merged = cardo::MergeKnots(m1, U1.data, m2, U2.data, p, nk - p, X1.data(), nx1, X2.data(),
-                                   nx2);
-        if (merged) {
-            for (int j = 0; j <= p; ++j) {
-                UK.data[j] = U1.data[0];
-                UK.data[mk - p + j] = U1.data[m1];
-            }
-            if (m1 < mk) {
-                cardo::RefineKnotVectCurve(hi(P1), p, U1.data, P1.data, X1.data(), nx1 - 1,
-                                           UK.data, PK.data, info1);
-            } else {
-                std::memmove(PK.data, P1.data, sizeof(double) * P1.len);
-            }
-            if (status_ok(info1)) {
-                if (m2 < mk) {
-                    cardo::RefineKnotVectCurve(hi(P2), p, U2.data, P2.data, X2.data(), nx2 - 1,
-                                               UK.data, Q2.data(), info2);
-                } else {
-                    std::memcpy(Q2.data(), P2.data, sizeof(double) * P2.len);
-                }
-                if (status_ok(info2)) {
-                    for (int j = 0; j <= nk; ++j) PK.data[j] = PK.data[j] + Q2[j];
-                }
-            }
-        }
+        merged = cardo::CurveSumRefined(m1, U1.data, P1.data, m2, U2.data, P2.data, p, mk,
+                                        UK.data, PK.data, X1.data(), X2.data(), Q2.data(), info);
     }
     if (!merged) {
         pv::fail(PyExc_ValueError, "%s(): the interior knots of U1 and U2 must be non-decreasing",
                  f);
         return;
     }
-    if (!check_info(info1)) return;
-    check_info(info2);
+    check_info(info);
 }
 
 void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
@@ -198,14 +171,10 @@ void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
         !pv::need_len(f, "PK", PK.len, Pl.len + Pr.len)) {
         return;
     }
-    const Py_ssize_t ml = Ul.len - 1, nl = Pl.len - 1, nr = Pr.len - 1;
     // Every copy runs with the interpreter lock released.
     pv::NoGil nogil;
-    const double shift = Ul.data[ml] - Ur.data[0];
-    for (Py_ssize_t i = 0; i <= ml; ++i) UK.data[i] = Ul.data[i];
-    for (Py_ssize_t i = 0; i <= nr; ++i) UK.data[ml + 1 + i] = shift + Ur.data[p + 1 + i];
-    for (Py_ssize_t i = 0; i <= nl; ++i) PK.data[i] = Pl.data[i];
-    for (Py_ssize_t i = 0; i <= nr; ++i) PK.data[nl + 1 + i] = Pr.data[i];
+    cardo::CurveJoin(Ul.len - 1, Ul.data, Pl.len - 1, Pl.data, Ur.data, Pr.len - 1, Pr.data, p,
+                     UK.data, PK.data);
 }
 
 PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
@@ -258,24 +227,9 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
         !pv::need_len(f, "PK", PK.len, P.len + r + 1)) {
         return nullptr;
     }
-    if (r == 0) {
-        std::memmove(UK.data, Ud, sizeof(double) * U.len);
-        std::memmove(PK.data, P.data, sizeof(double) * P.len);
-    } else {
-        int nq = 0, info;
-        cardo::CurveKnotIns(n, p, Ud, P.data, u, span, s, r, nq, UK.data, PK.data, info);
-        if (!check_info(info)) return nullptr;
-    }
-    const int nl = span - s;
-    const int nr = n + r - nl;
-    // The last copy of u and the knots after it move up one place, so that
-    // u ends the left vector and starts the right one with p + 1 copies; the
-    // split point PK[nl] is doubled the same way.
-    for (int i = m + r; i >= nl + p; --i) UK.data[i + 1] = UK.data[i];
-    for (int i = n + r; i >= nl; --i) PK.data[i + 1] = PK.data[i];
-    // With p = 0 no copy of u exists (u is no knot here): the place the
-    // shift opened gets u itself, not a second copy of the knot below it.
-    if (p == 0) UK.data[nl + 1] = u;
+    int nl = 0, nr = 0, info = 0;
+    cardo::CurveSplit(n, p, Ud, P.data, u, span, s, UK.data, PK.data, nl, nr, info);
+    if (!check_info(info)) return nullptr;
     return Py_BuildValue("(ii)", nl, nr);
 }
 

@@ -104,13 +104,7 @@ void knotsdegelev(DArr U, int p, DArr Uh) {
 
 int distintknots(DArr U, int p) {
     if (!need_nonneg("distintknots", "p", p)) return 0;
-    const Py_ssize_t L = U.len;
-    if (L - p - 1 <= p + 1) return 0;
-    int s = 0;
-    for (Py_ssize_t i = p + 1; i <= L - p - 2; ++i) {
-        if (U.data[i] != U.data[i - 1]) ++s;
-    }
-    return s;
+    return cardo::DistinctKnots(U.len, p, U.data);
 }
 
 }  // namespace arcus

@@ -12,6 +12,7 @@
 #include "arcus/cardo/cancel.h"
 
 #include <cmath>
+#include <cstddef>
 #include <type_traits>
 
 namespace cardo {
@@ -75,6 +76,10 @@ int FindSpan(int n, int p, double u, const double* U);
 void FindSpanMult(int n, int p, double u, const double* U, int& span, int& mult);
 void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh);
 int BinomialCoeff(unsigned a, unsigned b);
+// The number of changes of value (exact comparisons) among the knots
+// U[p..len-p-1] of a vector of len knots, that is the distinct interior knots
+// of a clamped vector; 0 when it has no interior knot. p >= 0.
+int DistinctKnots(std::ptrdiff_t len, int p, const double* U);
 
 // True when the knots U[0..m] are finite and non-decreasing (no tolerance).
 bool KnotsSorted(int m, const double* U);
@@ -408,5 +413,31 @@ int KnotUnionDim(int m1, const double* U1, int m2, const double* U2, int p);
 // the knots do not fill X1 and X2 exactly (or would overrun an array).
 bool MergeKnots(int m1, const double* U1, int m2, const double* U2, int p, int count, double* X1,
                 int nx1, double* X2, int nx2);
+// The sum of the curves (U1[0..m1], P1) and (U2[0..m2], P2) of degree p on the
+// union UK[0..mk] of their knot vectors (mk from KnotUnionDim, mk > m1 or
+// mk > m2): the interior knots each curve lacks are merged into X1
+// (mk - m1 doubles) and X2 (mk - m2), both curves are refined onto UK and
+// their control points PK[0..mk-p-1] added (Q2, mk - p doubles, holds the
+// second curve). False, with nothing refined, when the knots do not merge
+// (MergeKnots). info: the status of the first refinement when it failed
+// (or was cancelled), else that of the second.
+bool CurveSumRefined(int m1, const double* U1, const double* P1, int m2, const double* U2,
+                     const double* P2, int p, int mk, double* UK, double* PK, double* X1,
+                     double* X2, double* Q2, int& info);
+// The join of (Ul[0..ml], Pl[0..nl]) and (Ur, Pr[0..nr]) of degree p: UK gets
+// Ul and then the knots Ur[p+1..p+1+nr] shifted so that Ur[0] falls on Ul[ml];
+// PK gets Pl and then Pr. UK holds ml + nr + 2 doubles, PK nl + nr + 2.
+void CurveJoin(std::ptrdiff_t ml, const double* Ul, std::ptrdiff_t nl, const double* Pl,
+               const double* Ur, std::ptrdiff_t nr, const double* Pr, int p, double* UK,
+               double* PK);
+// The split at u of the curve (U[0..n+p+1], P[0..n]) of degree p, u strictly
+// inside the domain, in the span `span` with s < p + 1 copies (FindSpanMult):
+// u is inserted up to multiplicity p, and the last copy of u and the split
+// control point doubled, so that UK holds the left knot vector followed by
+// the right one and PK the left control points PK[0..nl] followed by the
+// right ones PK[nl+1..nl+nr+1]. UK holds n + 2p - s + 3 doubles, PK
+// n + p - s + 2. info: that of CurveKnotIns (nl and nr unset on a failure).
+void CurveSplit(int n, int p, const double* U, const double* P, double u, int span, int s,
+                double* UK, double* PK, int& nl, int& nr, int& info);
 
 }  // namespace cardo

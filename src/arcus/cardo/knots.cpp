@@ -211,6 +211,15 @@ void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh) {
     }
 }
 
+int DistinctKnots(std::ptrdiff_t len, int p, const double* U) {
+    if (len - p - 1 <= p + 1) return 0;
+    int s = 0;
+    for (std::ptrdiff_t i = p + 1; i <= len - p - 2; ++i) {
+        if (U[i] != U[i - 1]) ++s;
+    }
+    return s;
+}
+
 int BinomialCoeff(unsigned a, unsigned b) {
     // The row entry b is never reached for b > a: the coefficient is 0.
     if (b > a) return 0;
