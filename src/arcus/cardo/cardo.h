@@ -402,6 +402,28 @@ void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int l
 // info 0 and col -1. info: -1 nc < 0, -2 w < 1, -5 rtol negative or NaN.
 void BandLsqSolve(int nc, int w, const double* R, double* z, double rtol, int& col, int& info);
 
+// ------------------------------------------------------------ least-squares fit of control points
+
+// True when U[0..m] is clamped (p + 1 equal knots at each end), finite and
+// non-decreasing: the knot vectors on which the span search and BasisFuns
+// give every non-zero basis value that OneBasisFun gives, at every parameter
+// of [U[0], U[m]], so that CurveLsqFit can use a band factor.
+bool CurveLsqBanded(int p, int m, const double* U);
+// The number of doubles of CurveLsqFit's work array.
+std::ptrdiff_t CurveLsqWorkLen(int p, int nfree, bool banded);
+// Fits the control points P[first..n-first] of the curve of degree p on
+// U[0..n+p+1] to the inner data points (x[k], f[k]), k = 1 .. mi - 1, in the
+// least-squares sense, the nfix control points P[fidx[q]] = fval[q] held
+// fixed (and written first); `banded` from CurveLsqBanded, `work` of
+// CurveLsqWorkLen(p, n + 1 - 2 first, banded) doubles. info in the convention
+// of LAPACK's dgesv: 0, or the 1-based index of the first free control point
+// whose diagonal entry of the factor is at most max(mi - 1, free points) * eps
+// times the largest one (rank deficient); negative when the factorisation
+// refused its arguments.
+void CurveLsqFit(int n, int p, const double* U, int mi, const double* x, const double* f,
+                 int first, int nfix, const int* fidx, const double* fval, bool banded,
+                 double* work, double* P, int& info);
+
 // ------------------------------------------------------------ curve algebra
 
 // Highest index of the union of the clamped knot vectors U1[0..m1] and
