@@ -100,8 +100,7 @@ void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk,
             return;
         }
         pv::NoGil nogil;
-        std::memmove(UK.data, U1.data, sizeof(double) * U1.len);
-        for (Py_ssize_t i = 0; i < np; ++i) PK.data[i] = P1.data[i] + P2.data[i];
+        cardo::CurveSumSameKnots(m1, U1.data, nk, P1.data, P2.data, UK.data, PK.data);
         return;
     }
 

@@ -86,6 +86,12 @@ bool CurveSumRefined(int m1, const double* U1, const double* P1, int m2, const d
     return true;
 }
 
+void CurveSumSameKnots(int m, const double* U, int n, const double* P1, const double* P2,
+                       double* UK, double* PK) {
+    std::memmove(UK, U, sizeof(double) * (std::size_t(m) + 1));
+    for (int i = 0; i <= n; ++i) PK[i] = P1[i] + P2[i];
+}
+
 void CurveJoin(std::ptrdiff_t ml, const double* Ul, std::ptrdiff_t nl, const double* Pl,
                const double* Ur, std::ptrdiff_t nr, const double* Pr, int p, double* UK,
                double* PK) {

@@ -446,6 +446,10 @@ bool MergeKnots(int m1, const double* U1, int m2, const double* U2, int p, int c
 bool CurveSumRefined(int m1, const double* U1, const double* P1, int m2, const double* U2,
                      const double* P2, int p, int mk, double* UK, double* PK, double* X1,
                      double* X2, double* Q2, int& info);
+// The sum of two curves on the same knots U[0..m]: UK gets U (UK may be U)
+// and PK[0..n] = P1 + P2.
+void CurveSumSameKnots(int m, const double* U, int n, const double* P1, const double* P2,
+                       double* UK, double* PK);
 // The join of (Ul[0..ml], Pl[0..nl]) and (Ur, Pr[0..nr]) of degree p: UK gets
 // Ul and then the knots Ur[p+1..p+1+nr] shifted so that Ur[0] falls on Ul[ml];
 // PK gets Pl and then Pr. UK holds ml + nr + 2 doubles, PK nl + nr + 2.
