@@ -25,23 +25,6 @@ private:
 
 bool outside_unit(double u) { return u < 0.0 || u > 1.0; }
 
-// C(a, b) for 0 <= b <= a, as a double. The kernel's int coefficient while
-// every coefficient of row a fits a 32-bit int (a <= 33); the exact value from
-// a 64-bit row up to a = 66; beyond, from logarithms (infinite past the range
-// of doubles).
-double binomial(int a, int b) {
-    if (a <= 33) return BinomialCoeff(a, b);
-    b = std::min(b, a - b);
-    if (a <= 66) {
-        std::uint64_t row[34] = {1};  // b <= 33
-        for (int i = 1; i <= a; ++i) {
-            for (int j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
-        }
-        return static_cast<double>(row[b]);
-    }
-    return std::exp(std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0));
-}
-
 // Bernstein sum with B as work storage (n + 1 doubles).
 double bernstein_sum(const double* P, int n, double u, double* B) {
     AllBernstein(n, u, B);
@@ -85,6 +68,22 @@ void eval_one(const double* P, int n, double u, double& C, int& info) {
 
 }  // namespace
 
+// C(a, b) as a double; row a fits a 32-bit int up to MAX_INT_BINOMIAL and a
+// 64-bit one up to twice that.
+double Binomial(int a, int b) {
+    if (a <= MAX_INT_BINOMIAL) return BinomialCoeff(a, b);
+    b = std::min(b, a - b);
+    if (a <= 2 * MAX_INT_BINOMIAL) {
+        std::uint64_t row[MAX_INT_BINOMIAL + 1] = {1};  // b <= MAX_INT_BINOMIAL
+        for (int i = 1; i <= a; ++i) {
+            for (int j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
+        }
+        return static_cast<double>(row[b]);
+    }
+    return std::exp(std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0));
+}
+
+
 void AllBernstein(int n, double u, double* B) {
     B[0] = 1.0;
     for (int j = 1; j <= n; ++j) {
@@ -127,7 +126,7 @@ double GetBezierMatrixElement(int p, int i, int j, double& out) {
     }
     // The product of the two binomials in double precision: equal to the
     // integer product wherever that one fits.
-    out = sign * (binomial(p, i) * binomial(i, j));
+    out = sign * (Binomial(p, i) * Binomial(i, j));
     return out;
 }
 

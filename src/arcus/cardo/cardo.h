@@ -75,6 +75,13 @@ int FindSpan(int n, int p, double u, const double* U);
 void FindSpanMult(int n, int p, double u, const double* U, int& span, int& mult);
 void IncreaseMultByOne(int m, int p, const double* U, int mh, double* Uh);
 int BinomialCoeff(unsigned a, unsigned b);
+// Highest a for which every C(a, b) fits BinomialCoeff's 32-bit int
+// (C(34, 17) does not).
+constexpr int MAX_INT_BINOMIAL = 33;
+// C(a, b) for 0 <= b <= a, as a double: BinomialCoeff up to MAX_INT_BINOMIAL,
+// the exact value from a 64-bit row up to twice that, beyond from logarithms
+// (infinite past the range of doubles).
+double Binomial(int a, int b);
 
 // True when the knots U[0..m] are finite and non-decreasing (no tolerance).
 bool KnotsSorted(int m, const double* U);

@@ -34,10 +34,6 @@ int run_end(int n, int m, const double* U, int b) {
     return b;
 }
 
-// Highest degree whose binomial coefficients all fit the kernel's 32-bit int
-// (C(34, 17) does not).
-constexpr int MAX_INT_BINOMIAL = 33;
-
 // log C(a, b) for 0 <= b <= a.
 double log_binomial(int a, int b) {
     return std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0);
