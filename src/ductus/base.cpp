@@ -758,6 +758,27 @@ PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib) {
 
 PyObject* number_text(PyObject* v) { return PyObject_Str(v); }
 
+PyObject* not_equal(PyObject* a, PyObject* b) {
+    pv::Ref eq(pv::call_method(a, "__eq__", b));
+    if (!eq) return nullptr;
+    const int t = PyObject_IsTrue(eq.get());
+    return t < 0 ? nullptr : PyBool_FromLong(!t);
+}
+
+bool attr_texts(PyObject* self, const char* const* names, int k, pv::Ref* out) {
+    pv::Ref spec(PyUnicode_FromString(""));
+    if (!spec) return false;
+    for (int i = 0; i < k; ++i) {
+        out[i].reset(pv::getattr(self, names[i]));
+        if (!out[i]) return false;
+    }
+    for (int i = 0; i < k; ++i) {
+        out[i].reset(PyObject_Format(out[i].get(), spec.get()));
+        if (!out[i]) return false;
+    }
+    return true;
+}
+
 // The attributes of a new element: ID first, then those of _getAttrib.
 PyObject* element_attrib(PyObject* self, PyObject* ID) {
     pv::Ref d(PyDict_New());

@@ -182,6 +182,15 @@ extern PyMethodDef unpickle_base_def;
 inline const TrajVTab* vt(TrajObj* t) { return reinterpret_cast<const TrajVTab*>(t->base.vtab); }
 inline const BaseVTab* vt(PyObject* o) { return reinterpret_cast<BaseObj*>(o)->vtab; }
 
+// ---------------------------------------------------------------- comparison and text forms
+
+// a != b: the negation of a.__eq__(b), so that a redefined __eq__ decides
+// both operators.
+PyObject* not_equal(PyObject* a, PyObject* b);
+// format(getattr(self, name), "") of each of names[0..k-1] into out[0..k-1]
+// (every attribute read before any is formatted); false with the error set.
+bool attr_texts(PyObject* self, const char* const* names, int k, pv::Ref* out);
+
 // ---------------------------------------------------------------- persistence helpers
 
 // The object's element in a parsed document: a list of the direct children of

@@ -354,12 +354,7 @@ const char setam_doc[] =
 }  // namespace
 
 PyObject* traj_richcompare(PyObject* a, PyObject* b, int op) {
-    if (op == Py_NE) {
-        pv::Ref eq(pv::call_method(a, "__eq__", b));
-        if (!eq) return nullptr;
-        int t = PyObject_IsTrue(eq.get());
-        return t < 0 ? nullptr : PyBool_FromLong(!t);
-    }
+    if (op == Py_NE) return not_equal(a, b);
     if (op != Py_EQ || !is_traj(a)) Py_RETURN_NOTIMPLEMENTED;
     // isinstance(b, type(a)) by the real type of b, which is then read as a
     // trajectory.
