@@ -168,3 +168,6 @@ extern const Family family_algebra;
 #define ARCUS_METHODS_END PyMethodDef { nullptr, nullptr, 0, nullptr }
 #define ARCUS_ENTRY(name) pv::centry<arcus::name>(#name)
 #define ARCUS_ENTRIES_END pv::CEntry { nullptr, nullptr, nullptr }
+
+// The book that most of the module's docstrings cite.
+#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"

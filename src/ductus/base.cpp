@@ -663,14 +663,14 @@ const char savexml_doc[] =
     "document, for one that is not a regular file, has other hard links, or is\n"
     "read-only (no write bit in its mode, or not writable by this user); such a\n"
     "document is left as it was.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 const char loadxml_doc[] =
     "loadxml(fname, ID)\n--\n\n"
     "Method to load a PyVELTObject object from a file in .xml format.\n\n"
     "Abstract: the subclasses define their own.\n\n" XML_ARGS_DOC
     "Returns\n-------\nPyVELTObject\n\n"
     "Notes\n-----\nRaises NotImplementedError.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 const char getattrib_doc[] =
     "_getAttrib($self)\n--\n\n"
     "Returns the attributes of the object as a dictionary.\n\n"

@@ -182,6 +182,13 @@ extern PyMethodDef unpickle_base_def;
 inline const TrajVTab* vt(TrajObj* t) { return reinterpret_cast<const TrajVTab*>(t->base.vtab); }
 inline const BaseVTab* vt(PyObject* o) { return reinterpret_cast<BaseObj*>(o)->vtab; }
 
+// ---------------------------------------------------------------- docstring parts
+
+// The book that most of the module's docstrings cite.
+#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+// The References section of the persistence methods.
+#define LXML_REFS "References\n----------\nlxml.etree, https://lxml.de\n"
+
 // ---------------------------------------------------------------- comparison and text forms
 
 // a != b: the negation of a.__eq__(b), so that a redefined __eq__ decides

@@ -249,7 +249,7 @@ const char loadxml_doc[] =
     "Returns\n-------\nPoint1d\n\n"
     "Notes\n-----\nValueError \"no match for ID: ...\" when the document holds no Point1d\n"
     "element with this ID; the first of several is used.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 
 PyMethodDef point_methods[] = {
     FromTupleM::def(from_tuple_doc, METH_STATIC),

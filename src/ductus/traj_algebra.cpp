@@ -328,7 +328,7 @@ const char sum_doc[] =
     "Notes\n-----\nValueError when degree, domain or order differ. Knot vectors equal\n"
     "within the knot tolerance give the sum on self's knots.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.3.\n";
+    NURBS_BOOK ", sec. 5.3.\n";
 const char mul_doc[] =
     "c_splcmul($self, other, /)\n--\n\nThe product of two trajectories: not available.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n\n"

@@ -260,7 +260,7 @@ using DcevalM = pv::Method<dceval, dceval_args>;
 using XcptsM = pv::Method<get_xcpts, xcpts_args, pv::AnyObj, pv::Call::NoArgs>;
 
 #define REFS "References\n----------\n" \
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2 and 3.\n"
+    NURBS_BOOK ", ch. 2 and 3.\n"
 #define EMPTY_NOTE "ValueError for a trajectory without arrays.\n"
 
 const char peval_doc[] =

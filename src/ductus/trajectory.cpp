@@ -463,7 +463,7 @@ const char loadxml_doc[] =
     "Trajectory1d element with this ID, and for an element whose p and n give no\n"
     "valid sizes or whose texts hold too few numbers. The knot vector is not\n"
     "validated.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 
 PyMethodDef traj_core_methods[] = {
     CopyM::def(copy_doc),
