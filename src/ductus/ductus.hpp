@@ -266,6 +266,10 @@ private:
 double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
+// Allocation failure, wherever it happens in the objects (a Mem block, a
+// cardo::Scratch array, the kernel's status 1 behind an entry), raises
+// MemoryError "memory allocation failed" through pv::fail_memory.
+//
 // Memory block of `count` doubles from the Python allocator, released unless
 // handed over.
 class Mem {

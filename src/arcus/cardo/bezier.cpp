@@ -1,27 +1,16 @@
 // Bezier segments on [0, 1]: Bernstein polynomials, point evaluation
 // (The NURBS Book A1.3, A1.4, A1.5) and the Bezier matrix.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
 namespace cardo {
 
 namespace {
-
-class Buffer {
-public:
-    explicit Buffer(int n) : p_(new (std::nothrow) double[static_cast<std::size_t>(n) + 1]) {}
-    ~Buffer() { delete[] p_; }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    double* get() const { return p_; }
-private:
-    double* p_;
-};
 
 bool outside_unit(double u) { return u < 0.0 || u > 1.0; }
 
@@ -51,9 +40,9 @@ void eval_all(const double* P, int n, double* C, int nc, int& info) {
         if (outside_unit(C[i])) { info = -3; return; }
     }
     if (nc < 0) return;
-    Buffer work(n);
-    if (!work.get()) { info = 1; return; }
-    for (int i = 0; i <= nc; ++i) C[i] = Eval(P, n, C[i], work.get());
+    Scratch<double> work(static_cast<std::size_t>(n) + 1);
+    if (!work.ok()) { info = 1; return; }
+    for (int i = 0; i <= nc; ++i) C[i] = Eval(P, n, C[i], work.data());
 }
 
 template <double (*Eval)(const double*, int, double, double*)>
@@ -61,9 +50,9 @@ void eval_one(const double* P, int n, double u, double& C, int& info) {
     info = 0;
     if (n < 0) { info = -2; return; }
     if (outside_unit(u)) { info = -3; return; }
-    Buffer work(n);
-    if (!work.get()) { info = 1; return; }
-    C = Eval(P, n, u, work.get());
+    Scratch<double> work(static_cast<std::size_t>(n) + 1);
+    if (!work.ok()) { info = 1; return; }
+    C = Eval(P, n, u, work.data());
 }
 
 }  // namespace

@@ -2,29 +2,15 @@
 // The NURBS Book A5.9 for a scalar spline, with the surplus knots removed by
 // steps that stay stable on uneven spans.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <new>
 
 namespace cardo {
 
 namespace {
-
-// Work array released on every exit path; a request of 0 elements still
-// yields a valid (unused) allocation.
-class Buffer {
-public:
-    explicit Buffer(std::size_t count) : p_(new (std::nothrow) double[count > 0 ? count : 1]) {}
-    ~Buffer() { delete[] p_; }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    double* get() const { return p_; }
-    double& operator[](std::size_t i) const { return p_[i]; }
-private:
-    double* p_;
-};
 
 // End of the run of knots that starts at index b (exact comparison). The end
 // knots U[n+1..m] form one run even where they differ within the knot
@@ -110,10 +96,10 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     const int m = n + p + 1;
     const int ph = p + t, ph2 = ph / 2;
     const std::size_t w = static_cast<std::size_t>(p) + 1;
-    Buffer bezalfs((static_cast<std::size_t>(ph) + 1) * w);
-    Buffer bpts(w);
-    Buffer Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
-    if (!bezalfs.get() || !bpts.get() || !Nextbpts.get() || !alfs.get()) {
+    Scratch<double> bezalfs((static_cast<std::size_t>(ph) + 1) * w);
+    Scratch<double> bpts(w);
+    Scratch<double> Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
+    if (!bezalfs.ok() || !bpts.ok() || !Nextbpts.ok() || !alfs.ok()) {
         info = 1;
         return;
     }
@@ -156,8 +142,8 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     // separates them), then the spline they form with every interior knot
     // ph times (ph + 1 times at a break); its knots.
     const std::size_t cap = static_cast<std::size_t>(nseg) * (ph + 1);
-    Buffer Qw(cap), Kw(cap + ph + 1);
-    if (!Qw.get() || !Kw.get()) {
+    Scratch<double> Qw(cap), Kw(cap + ph + 1);
+    if (!Qw.ok() || !Kw.ok()) {
         info = 1;
         return;
     }
@@ -203,7 +189,7 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
             // ua now has ph copies (ph + 1 at a break) and should keep
             // prev_mul + t of them.
             for (int k = ph - prev_mul - t; k > 0; --k) {
-                remove_last_knot(ph, Kw.get(), nk, Qw.get(), nq, ub);
+                remove_last_knot(ph, Kw.data(), nk, Qw.data(), nq, ub);
             }
         }
         if (b < m) {
