@@ -191,10 +191,16 @@ void bez_split(const double* c, int q, double* left, double* right) {
 // Newton steps kept inside the shrinking bracket, bisection otherwise.
 // Returns the final bracket end on the side of hi (where f - target has the
 // sign it has at hi), or the exact root.
+// Steps of refine per root. Each step at least halves the bracket, so about
+// 60 reach the rounding of a root away from zero; the cap ends the search
+// near zero, where a relative width of 2 eps would take up to a thousand
+// halvings, at a bracket far below any value of interest.
+constexpr int REFINE_STEPS = 200;
+
 double refine(const double* f, int q, double lo, double hi, double target, std::vector<double>& w) {
     const bool lo_neg = bez_eval(f, q, lo, w) - target < 0.0;
     double x = 0.5 * (lo + hi), dx_old = hi - lo;
-    for (int it = 0; it < 200; ++it) {
+    for (int it = 0; it < REFINE_STEPS; ++it) {
         double d = 0.0;
         const double fx = bez_eval(f, q, x, w, &d) - target;
         if (fx == 0.0) return x;
