@@ -191,10 +191,11 @@ void bez_split(const double* c, int q, double* left, double* right) {
 // Newton steps kept inside the shrinking bracket, bisection otherwise.
 // Returns the final bracket end on the side of hi (where f - target has the
 // sign it has at hi), or the exact root.
-// Steps of refine per root. Each step at least halves the bracket, so about
-// 60 reach the rounding of a root away from zero; the cap ends the search
-// near zero, where a relative width of 2 eps would take up to a thousand
-// halvings, at a bracket far below any value of interest.
+// Steps of refine per root. Newton converges in a few steps where it is
+// kept, and the bisection it falls back to reaches the rounding of a root
+// away from zero within about 60; the cap ends the search near zero, where a
+// relative width of 2 eps would take up to a thousand halvings of a bracket
+// already far below any value of interest.
 constexpr int REFINE_STEPS = 200;
 
 double refine(const double* f, int q, double lo, double hi, double target, std::vector<double>& w) {
