@@ -257,7 +257,7 @@ const char knotuniondim_doc[] =
     "a vector shorter than 2(p + 1) knots or interior knots of U2 beyond the end of\n"
     "U1. The counting runs with the interpreter lock released.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.3.\n";
+    NURBS_BOOK ", sec. 5.3.\n";
 
 const char* const splcsum_args[] = {"splcsum", "U1", "P1", "U2", "P2", "p",
                                     "mk", "UK", "nk", "PK", nullptr};
@@ -286,7 +286,7 @@ const char splcsum_doc[] =
     "as in `splkref`. The comparison and merge of the knots, the refinements and\n"
     "the sum run with the interpreter lock released.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A5.4.\n";
+    NURBS_BOOK ", A5.4.\n";
 
 const char* const splcjoin_args[] = {"splcjoin", "Ul", "Pl", "Ur", "Pr", "p", "UK", "PK", nullptr};
 const char splcjoin_doc[] =
@@ -308,7 +308,7 @@ const char splcjoin_doc[] =
     "len(UK) == p + len(PK) + 1 (not checked under python -O, where short arrays\n"
     "raise ValueError). The copies run with the interpreter lock released.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2.\n";
+    NURBS_BOOK ", ch. 2.\n";
 
 const char* const splcsli_args[] = {"splcsli", "U", "P", "p", "u", "UK", "PK", nullptr};
 const char splcsli_doc[] =
@@ -336,7 +336,7 @@ const char splcsli_doc[] =
     "U[0] < u < U[-1] (not checked under python -O). ValueError for a u within the\n"
     "knot tolerance of an end, for short arrays, and the codes of `splkins`.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A5.1.\n";
+    NURBS_BOOK ", A5.1.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(splcjoin),

@@ -114,7 +114,6 @@ void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt) {
 
 namespace {
 
-#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 #define GOLUB \
     "G. H. Golub, C. F. Van Loan, Matrix Computations, 4th ed., Johns Hopkins\n" \
     "University Press, 2013, sec. 5.1.8 and 5.3 (Givens QR, least squares).\n"

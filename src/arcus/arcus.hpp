@@ -7,9 +7,10 @@
 // PyErr_Occurred() after each call.
 #pragma once
 
+#include "arcus/cardo/scratch.h"
 #include "common/pyhelp.hpp"
 
-#include <new>
+#include <cstddef>
 
 namespace arcus {
 
@@ -49,20 +50,15 @@ bool need_nonneg(const char* fname, const char* argname, int v);
 // knot vector must hold n + p + 2 knots; a shorter one is rejected (ValueError)
 // before the kernel reads it.
 bool knots_cover(const char* fname, const char* argname, DArr U, int n, int p);
-// Work array of a call (released on every exit path); `ok()` raises
-// MemoryError when it could not be allocated.
+// Work array of a call: the kernel's scratch memory (released on every exit
+// path), whose `ok()` raises MemoryError when it could not be allocated.
 template <typename T>
-class Work {
+class Work : public cardo::Scratch<T> {
 public:
-    explicit Work(Py_ssize_t count) : p_(new (std::nothrow) T[count > 0 ? count : 1]) {}
-    ~Work() { delete[] p_; }
-    Work(const Work&) = delete;
-    Work& operator=(const Work&) = delete;
-    bool ok() const { return p_ ? true : pv::fail_memory(); }
-    T* data() const { return p_; }
-    T& operator[](Py_ssize_t i) const { return p_[i]; }
-private:
-    T* p_;
+    explicit Work(Py_ssize_t count)
+        : cardo::Scratch<T>(count > 0 ? static_cast<std::size_t>(count) : 0) {}
+    bool ok() const { return cardo::Scratch<T>::ok() ? true : pv::fail_memory(); }
+    T& operator[](Py_ssize_t i) const { return this->data()[i]; }
 };
 
 // Highest index of an array (its length - 1) as a kernel int.
@@ -168,3 +164,6 @@ extern const Family family_algebra;
 #define ARCUS_METHODS_END PyMethodDef { nullptr, nullptr, 0, nullptr }
 #define ARCUS_ENTRY(name) pv::centry<arcus::name>(#name)
 #define ARCUS_ENTRIES_END pv::CEntry { nullptr, nullptr, nullptr }
+
+// The book that most of the module's docstrings cite.
+#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"

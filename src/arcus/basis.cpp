@@ -125,7 +125,6 @@ void dsplcev(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK) {
 
 namespace {
 
-#define CURVE_REF "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 
 const char* const bfunpev_args[] = {"bfunpev", "u", "span", "U", "p", nullptr};
 const char bfunpev_doc[] =
@@ -141,7 +140,7 @@ const char bfunpev_doc[] =
     "Notes\n-----\n"
     "0 outside the support [U[i], U[i+p+1]); 1 at the ends for the end functions.\n"
     "ValueError for p < 0 or an index i that would read outside U.\n\n"
-    "References\n----------\n" CURVE_REF ", A2.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.4.\n";
 
 const char* const bfuncev_args[] = {"bfuncev", "C", "span", "U", "p", nullptr};
 const char bfuncev_doc[] =
@@ -157,7 +156,7 @@ const char bfuncev_doc[] =
     "Notes\n-----\n"
     "The loop runs with the interpreter lock released; C must not be changed\n"
     "meanwhile by another thread. ValueError when C shares memory with U.\n\n"
-    "References\n----------\n" CURVE_REF ", A2.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.4.\n";
 
 const char* const bfunspev_args[] = {"bfunspev", "u", "span", "U", "p", "N", nullptr};
 const char bfunspev_doc[] =
@@ -174,7 +173,7 @@ const char bfunspev_doc[] =
     "Notes\n-----\n"
     "A zero-length span gives a division by zero (inf or NaN, no error).\n"
     "ValueError for p < 0, a span that would read outside U or a short N.\n\n"
-    "References\n----------\n" CURVE_REF ", A2.2.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.2.\n";
 
 const char* const dbfunspev_args[] = {"dbfunspev", "u", "span", "U", "p", "k", "nders", nullptr};
 const char dbfunspev_doc[] =
@@ -192,7 +191,7 @@ const char dbfunspev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "Rows above p are 0.\n\n"
-    "References\n----------\n" CURVE_REF ", A2.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.3.\n";
 
 const char* const splpev_args[] = {"splpev", "u", "U", "P", "p", nullptr};
 const char splpev_doc[] =
@@ -208,7 +207,7 @@ const char splpev_doc[] =
     "Notes\n-----\n"
     "ValueError with info -2 (p < 0), -1 (n < p), -3 (invalid U), -5 (u outside\n"
     "the domain); ValueError when U is shorter than n + p + 2.\n\n"
-    "References\n----------\n" CURVE_REF ", A3.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.1.\n";
 
 const char* const splcev_args[] = {"splcev", "C", "U", "P", "p", nullptr};
 const char splcev_doc[] =
@@ -227,7 +226,7 @@ const char splcev_doc[] =
     "evaluated fastest (the span search starts from the previous span).\n"
     "ValueError when C shares memory with U or P (the values would overwrite\n"
     "what is still to be read): pass a copy.\n\n"
-    "References\n----------\n" CURVE_REF ", A3.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.1.\n";
 
 const char* const dsplpev_args[] = {"dsplpev", "u", "U", "P", "p", "d", "CK", nullptr};
 const char dsplpev_doc[] =
@@ -244,7 +243,7 @@ const char dsplpev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "The codes of `splpev`, and -6 for d < 0.\n\n"
-    "References\n----------\n" CURVE_REF ", A3.2.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.2.\n";
 
 const char* const dsplcev_args[] = {"dsplcev", "C", "U", "P", "p", "r1", "r2", "CK", nullptr};
 const char dsplcev_doc[] =
@@ -264,7 +263,7 @@ const char dsplcev_doc[] =
     "Info -5 r1 < 0, -6 r2 < r1, -7 empty C, -8 first or last parameter outside\n"
     "the domain, -9 wrong number of rows of CK; CK is then unchanged.\n"
     "ValueError when CK shares memory with C, U or P.\n\n"
-    "References\n----------\n" CURVE_REF ", A3.2.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.2.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(bfunpev), ARCUS_METHOD(bfuncev), ARCUS_METHOD(bfunspev), ARCUS_METHOD(dbfunspev),

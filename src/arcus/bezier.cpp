@@ -64,7 +64,6 @@ void getbezmat(int p, DArr M) {
 
 namespace {
 
-#define BEZIER_REF "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 
 #define BEZIER_CODES                                                                         \
     "ValueError \"the algorithm failed with 'info' value: \" followed by -2 for an\n"       \
@@ -81,7 +80,7 @@ const char bezpev_doc[] =
     "P : ndarray of float64\n    Control points; the degree is len(P) - 1.\n\n"
     "Returns\n-------\nfloat\n    The sum of B(k, n)(u) P[k].\n\n"
     "Notes\n-----\n" BEZIER_CODES "\n"
-    "References\n----------\n" BEZIER_REF ", A1.3, A1.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n";
 
 const char* const bezpev2_args[] = {"bezpev2", "u", "P", nullptr};
 const char bezpev2_doc[] =
@@ -94,7 +93,7 @@ const char bezpev2_doc[] =
     "P : ndarray of float64\n    Control points; the degree is len(P) - 1.\n\n"
     "Returns\n-------\nfloat\n    The value of the segment at u.\n\n"
     "Notes\n-----\n" BEZIER_CODES "\n"
-    "References\n----------\n" BEZIER_REF ", A1.5.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.5.\n";
 
 const char* const bezcev_args[] = {"bezcev", "C", "P", nullptr};
 const char bezcev_doc[] =
@@ -109,7 +108,7 @@ const char bezcev_doc[] =
     "The C array is overwritten with the output values, you need to make a copy.\n"
     "C[i] becomes the value of the segment at C[i], as `bezpev` gives it. Every\n"
     "parameter is checked first: on an error C is unchanged. " BEZIER_CODES "\n"
-    "References\n----------\n" BEZIER_REF ", A1.3, A1.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n";
 
 const char* const bezcev2_args[] = {"bezcev2", "C", "P", nullptr};
 const char bezcev2_doc[] =
@@ -125,7 +124,7 @@ const char bezcev2_doc[] =
     "The C array is overwritten with the output values, you need to make a copy.\n"
     "C[i] becomes the value of the segment at C[i], as `bezpev2` gives it. Every\n"
     "parameter is checked first: on an error C is unchanged. " BEZIER_CODES "\n"
-    "References\n----------\n" BEZIER_REF ", A1.5.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.5.\n";
 
 const char* const getbezmat_args[] = {"getbezmat", "p", "M", nullptr};
 const char getbezmat_doc[] =
@@ -142,7 +141,7 @@ const char getbezmat_doc[] =
     "Element (i, j) is (-1)**(i - j) * C(p, i) * C(i, j) for j <= i; the entries\n"
     "above the diagonal are left unchanged. ValueError for p < 0 or an M of fewer\n"
     "than (p + 1)**2 elements.\n\n"
-    "References\n----------\n" BEZIER_REF ", ch. 6.\n";
+    "References\n----------\n" NURBS_BOOK ", ch. 6.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(bezpev),  ARCUS_METHOD(bezcev),    ARCUS_METHOD(bezpev2),

@@ -61,7 +61,7 @@ const char degelevc_doc[] =
     "AssertionError without a message is raised (nothing under python -O). Interior\n"
     "knots are told apart by exact comparison.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.5, A5.9.\n";
+    NURBS_BOOK ", sec. 5.5, A5.9.\n";
 
 const PyMethodDef METHODS[] = {ARCUS_METHOD(degelevc), ARCUS_METHODS_END};
 

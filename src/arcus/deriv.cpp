@@ -56,7 +56,6 @@ void asplcpts(DArr U, DArr P, int p, int d, DArr UK, DArr PK) {
 
 namespace {
 
-#define DERIV_REF "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 
 const char* const dsplcpts_args[] = {"dsplcpts", "U", "P", "p", "d", "r1", "r2", "PK", nullptr};
 const char dsplcpts_doc[] =
@@ -81,7 +80,7 @@ const char dsplcpts_doc[] =
     "[0, p]), -6 (r1 outside [0, n]), -7 (r2 outside [r1, n]); ValueError when U\n"
     "is shorter than n + p + 2 or PK has not the shape above. A zero knot\n"
     "difference raises ZeroDivisionError; the rows written before it stay written.\n\n"
-    "References\n----------\n" DERIV_REF ", A3.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.3.\n";
 
 const char* const dsplcpts2_args[] = {"dsplcpts2", "U", "P", "p", "d", "UK", "PK", nullptr};
 const char dsplcpts2_doc[] =
@@ -105,7 +104,7 @@ const char dsplcpts2_doc[] =
     "-5 (d outside [0, p]); ValueError when U, UK or PK are too short. A zero\n"
     "knot difference raises ZeroDivisionError; PK then holds partial results and\n"
     "UK is not written.\n\n"
-    "References\n----------\n" DERIV_REF ", A3.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.3.\n";
 
 const char* const asplcpts_args[] = {"asplcpts", "U", "P", "p", "d", "UK", "PK", nullptr};
 const char asplcpts_doc[] =
@@ -127,7 +126,7 @@ const char asplcpts_doc[] =
     "by k + p + 1. ValueError with info -2 (p < 0), -1 (n < p), -3 (invalid U),\n"
     "-5 (d < 0), -6 (PK shorter than len(P) + d); ValueError when U or UK are too\n"
     "short.\n\n"
-    "References\n----------\n" DERIV_REF ", sec. 3.3.\n";
+    "References\n----------\n" NURBS_BOOK ", sec. 3.3.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(dsplcpts),

@@ -53,7 +53,6 @@ void splkref(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q) {
 
 namespace {
 
-#define INSERT_REF "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 
 const char* const splkins_args[] = {"splkins", "UP", "P", "p", "u", "r", "UQ", "Q", nullptr};
 const char splkins_doc[] =
@@ -79,7 +78,7 @@ const char splkins_doc[] =
     "ValueError with info -2 (p < 0), -1 (np < p), -3 (invalid UP), -5 (u outside\n"
     "the domain), -7 (multiplicity of u above p), -8 (r <= 0 or r + s > p);\n"
     "ValueError when UP, UQ or Q are too short. UQ and Q are then unchanged.\n\n"
-    "References\n----------\n" INSERT_REF ", A5.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A5.1.\n";
 
 const char* const splkref_args[] = {"splkref", "U", "P", "p", "X", "Ubar", "Q", nullptr};
 const char splkref_doc[] =
@@ -100,7 +99,7 @@ const char splkref_doc[] =
     "not strictly inside the domain), -6 (empty X); ValueError when U, Ubar or Q\n"
     "are too short. Ubar and Q are then unchanged. A non-ascending X gives a\n"
     "meaningless result, but nothing is written outside Ubar and Q.\n\n"
-    "References\n----------\n" INSERT_REF ", A5.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A5.4.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD(splkins),

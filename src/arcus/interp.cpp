@@ -211,7 +211,6 @@ void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
 
 namespace {
 
-#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
 
 const char* const gcsplint_args[] = {"gcsplint", "xp", "fp", "p", "U", "P", nullptr};
 const char gcsplint_doc[] =

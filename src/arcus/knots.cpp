@@ -127,7 +127,7 @@ const char validknots_doc[] =
     "max(1e-9 * max(|a|, |b|), 1e-13). A vector of fewer than 2(p + 1) knots, or a\n"
     "negative p, is reported invalid.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2.\n";
+    NURBS_BOOK ", ch. 2.\n";
 
 const char* const eqspaced_args[] = {"eqspaced", "xp", "p", "U", nullptr};
 const char eqspaced_doc[] =
@@ -143,7 +143,7 @@ const char eqspaced_doc[] =
     "U[0..p] = u[0], U[n+1..n+p+1] = u[n], U[p+j] = j (u[n] - u[0]) / (n - p + 1) + u[0].\n"
     "ValueError for p < 0, an empty xp or a U shorter than n + p + 2.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n";
 
 const char* const averaging_args[] = {"averaging", "xp", "p", "U", nullptr};
 const char averaging_doc[] =
@@ -159,7 +159,7 @@ const char averaging_doc[] =
     "U[p+j] = (u[j] + ... + u[j+p-1]) / p for j = 1..n-p; the suitable knots for\n"
     "`gcsplint`. ValueError for p < 0, an empty xp or a short U.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n";
 
 const char* const averaging2_args[] = {"averaging2", "xp", "p", "U", nullptr};
 const char averaging2_doc[] =
@@ -175,7 +175,7 @@ const char averaging2_doc[] =
     "U[p+1+i] = (u[i] + ... + u[i+p-1]) / p for i = 0..n-p+1; the suitable knots for\n"
     "`gdsplint`. ValueError for p < 0, an empty xp or a short U.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 9.2.2.\n";
+    NURBS_BOOK ", sec. 9.2.2.\n";
 
 const char* const averaging3_args[] = {"averaging3", "xp", "p", "k", "l", "U", nullptr};
 const char averaging3_doc[] =
@@ -213,7 +213,7 @@ const char kevalappr_doc[] =
     "a = j d - i. ValueError when U asks for more than len(xp) + p control points\n"
     "(the rule would then read before xp[0]).\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, eq. 9.68, 9.69.\n";
+    NURBS_BOOK ", eq. 9.68, 9.69.\n";
 
 const char* const averagcpts_args[] = {"averagcpts", "U", "p", "C", nullptr};
 const char averagcpts_doc[] =
@@ -229,7 +229,7 @@ const char averagcpts_doc[] =
     "ValueError with info -2 for p < 0, -1 for n < p, -3 for an invalid knot\n"
     "vector; C is then unchanged. With p = 0 the quotient is 0/0.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n";
 
 const char* const findspan_args[] = {"findspan", "p", "u", "U", nullptr};
 const char findspan_doc[] =
@@ -248,7 +248,7 @@ const char findspan_doc[] =
     "same spans. ValueError with info -1 for p < 0 and -3 for an invalid knot vector. u is not\n"
     "checked against the domain: outside it the nearest end span is returned.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A2.1.\n";
+    NURBS_BOOK ", A2.1.\n";
 
 const char* const findspanmult_args[] = {"findspanmult", "p", "u", "U", nullptr};
 const char findspanmult_doc[] =
@@ -265,7 +265,7 @@ const char findspanmult_doc[] =
     "The checks of `findspan`. At the right end the span is n and mult is\n"
     "normally 0.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, A2.1.\n";
+    NURBS_BOOK ", A2.1.\n";
 
 const char* const knotsdegelev_args[] = {"knotsdegelev", "U", "p", "Uh", nullptr};
 const char knotsdegelev_doc[] =
@@ -282,7 +282,7 @@ const char knotsdegelev_doc[] =
     "The length of Uh is trusted: a wrong length gives a wrong vector, never a\n"
     "write or read outside the arrays.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.5.\n";
+    NURBS_BOOK ", sec. 5.5.\n";
 
 const PyMethodDef METHODS[] = {
     ARCUS_METHOD_BOOL(validknots), ARCUS_METHOD(eqspaced),     ARCUS_METHOD(averaging),

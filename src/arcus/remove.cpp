@@ -76,7 +76,7 @@ double getbndrem(DArr U, DArr P, int p, double u) {
 namespace {
 
 #define REMOVAL_REF                                                                          \
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.4, A5.8.\n"
+    NURBS_BOOK ", sec. 5.4, A5.8.\n"
 
 #define REMOVAL_CODES                                                                        \
     "A nonzero status raises ValueError \"the algorithm failed with 'info'\n"               \

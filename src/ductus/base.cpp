@@ -287,69 +287,83 @@ void remove_stale_temps(const DocPath& d) {
     PyErr_Restore(t, v, tb);
 }
 
-// Writes `data` (bytes) to the document without ever leaving a partial file
-// there: the bytes go to a new file in the same folder, which replaces the
-// document only once it is complete and flushed to disk. Errors name the
-// document, never the hidden file.
-bool write_replace(const DocPath& d, PyObject* data) {
-    PyObject* os = mods.os;
-    PyObject* path = d.path.get();
-    PyObject* dir = d.folder.get();
-    PyObject* base = d.base.get();
-    pv::Ref ospath(pv::getattr(os, "path"));
-    if (!ospath) return false;
+// Fresh temporary names tried per save. A name is refused only when a file
+// of that name already exists (left behind, or put there); after this many
+// refusals in a row the save gives up with the error of the last one.
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+
+// Creates the hidden temporary file of a save in the document's folder
+// (exclusively, never through a link): its path in `tmp`, its descriptor in
+// `fd`.
+bool open_temp(const DocPath& d, PyObject* ospath, pv::Ref& tmp, pv::Ref& fd) {
     pv::Ref flags(open_flags({"O_WRONLY", "O_CREAT", "O_EXCL", "O_NOFOLLOW", "O_BINARY", "O_CLOEXEC"}));
     pv::Ref mode(PyLong_FromLong(0666));
     if (!flags || !mode) return false;
     static unsigned long counter = 0;
-    pv::Ref tmp, fd;
     for (int attempt = 0; !fd; ++attempt) {
         // remove_stale_temps knows this pattern.
-        pv::Ref name(PyUnicode_FromFormat(".%U.%ld.%lu.tmp", base, static_cast<long>(getpid()),
-                                          ++counter));
+        pv::Ref name(PyUnicode_FromFormat(".%U.%ld.%lu.tmp", d.base.get(),
+                                          static_cast<long>(getpid()), ++counter));
         if (!name) return false;
-        tmp.reset(pv::call_method(ospath.get(), "join", dir, name.get()));
+        tmp.reset(pv::call_method(ospath, "join", d.folder.get(), name.get()));
         if (!tmp) return false;
-        fd.reset(pv::call_method(os, "open", tmp.get(), flags.get(), mode.get()));
+        fd.reset(pv::call_method(mods.os, "open", tmp.get(), flags.get(), mode.get()));
         if (!fd) {
-            if (attempt < 100 && PyErr_ExceptionMatches(PyExc_FileExistsError)) {
+            if (attempt < TEMP_NAME_ATTEMPTS && PyErr_ExceptionMatches(PyExc_FileExistsError)) {
                 PyErr_Clear();
                 continue;
             }
             return reword(d, true);
         }
     }
-    bool open_fd = true;
-    bool ok = true;
-    {
-        // An existing document keeps its permissions.
-        pv::Ref isfile(pv::call_method(ospath.get(), "isfile", path));
-        ok = static_cast<bool>(isfile);
-        if (ok && isfile.get() == Py_True) {
-            pv::Ref st(pv::call_method(os, "stat", path));
-            pv::Ref st_mode(st ? pv::getattr(st.get(), "st_mode") : nullptr);
-            pv::Ref mask(PyLong_FromLong(07777));
-            pv::Ref m(st_mode && mask ? PyNumber_And(st_mode.get(), mask.get()) : nullptr);
-            pv::Ref r(m ? pv::call_method(os, "chmod", tmp.get(), m.get()) : nullptr);
-            ok = static_cast<bool>(r);
+    return true;
+}
+
+// An existing document keeps its permissions: its mode goes to the file
+// `tmp` that will replace it.
+bool keep_mode(PyObject* ospath, PyObject* path, PyObject* tmp) {
+    PyObject* os = mods.os;
+    pv::Ref isfile(pv::call_method(ospath, "isfile", path));
+    if (!isfile) return false;
+    if (isfile.get() != Py_True) return true;
+    pv::Ref st(pv::call_method(os, "stat", path));
+    pv::Ref st_mode(st ? pv::getattr(st.get(), "st_mode") : nullptr);
+    pv::Ref mask(PyLong_FromLong(07777));
+    pv::Ref m(st_mode && mask ? PyNumber_And(st_mode.get(), mask.get()) : nullptr);
+    pv::Ref r(m ? pv::call_method(os, "chmod", tmp, m.get()) : nullptr);
+    return static_cast<bool>(r);
+}
+
+// Writes every byte of `data` to the descriptor `fd` (short writes continue).
+bool write_all(PyObject* fd, PyObject* data) {
+    pv::Ref view(PyMemoryView_FromObject(data));
+    bool ok = static_cast<bool>(view);
+    while (ok && PyObject_Length(view.get()) > 0) {
+        pv::Ref w(pv::call_method(mods.os, "write", fd, view.get()));
+        Py_ssize_t k = w ? PyLong_AsSsize_t(w.get()) : -1;
+        if (k < 0) return false;
+        if (k == 0) {
+            PyErr_SetString(PyExc_OSError, "write returned 0 bytes");
+            return false;
         }
-    }
-    if (ok) {
-        pv::Ref view(PyMemoryView_FromObject(data));
+        view.reset(PySequence_GetSlice(view.get(), k, PY_SSIZE_T_MAX));
         ok = static_cast<bool>(view);
-        while (ok && PyObject_Length(view.get()) > 0) {
-            pv::Ref w(pv::call_method(os, "write", fd.get(), view.get()));
-            Py_ssize_t k = w ? PyLong_AsSsize_t(w.get()) : -1;
-            if (k < 0) { ok = false; break; }
-            if (k == 0) {
-                PyErr_SetString(PyExc_OSError, "write returned 0 bytes");
-                ok = false;
-                break;
-            }
-            view.reset(PySequence_GetSlice(view.get(), k, PY_SSIZE_T_MAX));
-            ok = static_cast<bool>(view);
-        }
     }
+    return ok;
+}
+
+// Writes `data` (bytes) to the document without ever leaving a partial file
+// there: the bytes go to a new file in the same folder, which replaces the
+// document only once it is complete and flushed to disk. Errors name the
+// document, never the hidden file.
+bool write_replace(const DocPath& d, PyObject* data) {
+    PyObject* os = mods.os;
+    pv::Ref ospath(pv::getattr(os, "path"));
+    if (!ospath) return false;
+    pv::Ref tmp, fd;
+    if (!open_temp(d, ospath.get(), tmp, fd)) return false;
+    bool open_fd = true;
+    bool ok = keep_mode(ospath.get(), d.path.get(), tmp.get()) && write_all(fd.get(), data);
     if (ok) {
         pv::Ref r(pv::call_method(os, "fsync", fd.get()));
         ok = static_cast<bool>(r);
@@ -360,7 +374,7 @@ bool write_replace(const DocPath& d, PyObject* data) {
         ok = static_cast<bool>(r);
     }
     if (ok) {
-        pv::Ref r(pv::call_method(os, "replace", tmp.get(), path));
+        pv::Ref r(pv::call_method(os, "replace", tmp.get(), d.path.get()));
         ok = static_cast<bool>(r);
     }
     if (!ok) {
@@ -663,14 +677,14 @@ const char savexml_doc[] =
     "document, for one that is not a regular file, has other hard links, or is\n"
     "read-only (no write bit in its mode, or not writable by this user); such a\n"
     "document is left as it was.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 const char loadxml_doc[] =
     "loadxml(fname, ID)\n--\n\n"
     "Method to load a PyVELTObject object from a file in .xml format.\n\n"
     "Abstract: the subclasses define their own.\n\n" XML_ARGS_DOC
     "Returns\n-------\nPyVELTObject\n\n"
     "Notes\n-----\nRaises NotImplementedError.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 const char getattrib_doc[] =
     "_getAttrib($self)\n--\n\n"
     "Returns the attributes of the object as a dictionary.\n\n"
@@ -757,6 +771,27 @@ PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib) {
 }
 
 PyObject* number_text(PyObject* v) { return PyObject_Str(v); }
+
+PyObject* not_equal(PyObject* a, PyObject* b) {
+    pv::Ref eq(pv::call_method(a, "__eq__", b));
+    if (!eq) return nullptr;
+    const int t = PyObject_IsTrue(eq.get());
+    return t < 0 ? nullptr : PyBool_FromLong(!t);
+}
+
+bool attr_texts(PyObject* self, const char* const* names, int k, pv::Ref* out) {
+    pv::Ref spec(PyUnicode_FromString(""));
+    if (!spec) return false;
+    for (int i = 0; i < k; ++i) {
+        out[i].reset(pv::getattr(self, names[i]));
+        if (!out[i]) return false;
+    }
+    for (int i = 0; i < k; ++i) {
+        out[i].reset(PyObject_Format(out[i].get(), spec.get()));
+        if (!out[i]) return false;
+    }
+    return true;
+}
 
 // The attributes of a new element: ID first, then those of _getAttrib.
 PyObject* element_attrib(PyObject* self, PyObject* ID) {

@@ -182,6 +182,22 @@ extern PyMethodDef unpickle_base_def;
 inline const TrajVTab* vt(TrajObj* t) { return reinterpret_cast<const TrajVTab*>(t->base.vtab); }
 inline const BaseVTab* vt(PyObject* o) { return reinterpret_cast<BaseObj*>(o)->vtab; }
 
+// ---------------------------------------------------------------- docstring parts
+
+// The book that most of the module's docstrings cite.
+#define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+// The References section of the persistence methods.
+#define LXML_REFS "References\n----------\nlxml.etree, https://lxml.de\n"
+
+// ---------------------------------------------------------------- comparison and text forms
+
+// a != b: the negation of a.__eq__(b), so that a redefined __eq__ decides
+// both operators.
+PyObject* not_equal(PyObject* a, PyObject* b);
+// format(getattr(self, name), "") of each of names[0..k-1] into out[0..k-1]
+// (every attribute read before any is formatted); false with the error set.
+bool attr_texts(PyObject* self, const char* const* names, int k, pv::Ref* out);
+
 // ---------------------------------------------------------------- persistence helpers
 
 // The object's element in a parsed document: a list of the direct children of
@@ -250,6 +266,10 @@ private:
 double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
+// Allocation failure, wherever it happens in the objects (a Mem block, a
+// cardo::Scratch array, the kernel's status 1 behind an entry), raises
+// MemoryError "memory allocation failed" through pv::fail_memory.
+//
 // Memory block of `count` doubles from the Python allocator, released unless
 // handed over.
 class Mem {

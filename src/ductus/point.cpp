@@ -116,13 +116,7 @@ PyObject* refuse_pickle(PyObject*, PyObject*) {
 // ---------------------------------------------------------------- comparison
 
 PyObject* point_richcompare(PyObject* a, PyObject* b, int op) {
-    if (op == Py_NE) {
-        pv::Ref eq(pv::call_method(a, "__eq__", b));
-        if (!eq) return nullptr;
-        int t = PyObject_IsTrue(eq.get());
-        if (t < 0) return nullptr;
-        return PyBool_FromLong(!t);
-    }
+    if (op == Py_NE) return not_equal(a, b);
     if (op != Py_EQ) Py_RETURN_NOTIMPLEMENTED;
     int inst = PyObject_IsInstance(b, reinterpret_cast<PyObject*>(Py_TYPE(a)));
     if (inst <= 0) return inst < 0 ? nullptr : PyBool_FromLong(0);
@@ -176,14 +170,8 @@ PyObject* point_c_loadxml(StrArg fname, StrArg ID) {
 PyObject* point_loadxml(PyObject*, StrArg fname, StrArg ID) { return point_vtab.c_loadxml(fname, ID); }
 
 PyObject* text_form(PyObject* self, const char* fmt) {
-    pv::Ref a[3];
-    if (!read_attrs(self, a)) return nullptr;
-    pv::Ref spec(PyUnicode_FromString(""));
     pv::Ref s[3];
-    for (int i = 0; i < 3; ++i) {
-        s[i].reset(spec ? PyObject_Format(a[i].get(), spec.get()) : nullptr);
-        if (!s[i]) return nullptr;
-    }
+    if (!attr_texts(self, FIELDS, 3, s)) return nullptr;
     return PyUnicode_FromFormat(fmt, s[0].get(), s[1].get(), s[2].get());
 }
 PyObject* point_repr(PyObject* self) { return text_form(self, "{'t': %U, 'val': %U, 'order': %U}"); }
@@ -261,7 +249,7 @@ const char loadxml_doc[] =
     "Returns\n-------\nPoint1d\n\n"
     "Notes\n-----\nValueError \"no match for ID: ...\" when the document holds no Point1d\n"
     "element with this ID; the first of several is used.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 
 PyMethodDef point_methods[] = {
     FromTupleM::def(from_tuple_doc, METH_STATIC),

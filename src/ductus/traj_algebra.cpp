@@ -328,7 +328,7 @@ const char sum_doc[] =
     "Notes\n-----\nValueError when degree, domain or order differ. Knot vectors equal\n"
     "within the knot tolerance give the sum on self's knots.\n\n"
     "References\n----------\n"
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 5.3.\n";
+    NURBS_BOOK ", sec. 5.3.\n";
 const char mul_doc[] =
     "c_splcmul($self, other, /)\n--\n\nThe product of two trajectories: not available.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n\n"
@@ -354,12 +354,7 @@ const char setam_doc[] =
 }  // namespace
 
 PyObject* traj_richcompare(PyObject* a, PyObject* b, int op) {
-    if (op == Py_NE) {
-        pv::Ref eq(pv::call_method(a, "__eq__", b));
-        if (!eq) return nullptr;
-        int t = PyObject_IsTrue(eq.get());
-        return t < 0 ? nullptr : PyBool_FromLong(!t);
-    }
+    if (op == Py_NE) return not_equal(a, b);
     if (op != Py_EQ || !is_traj(a)) Py_RETURN_NOTIMPLEMENTED;
     // isinstance(b, type(a)) by the real type of b, which is then read as a
     // trajectory.

@@ -318,7 +318,7 @@ using KnotsremM = pv::Method<knotsrem, knotsrem_args, TrajRes>;
 using KnotremNotolM = pv::Method<knotrem_notol, knotrem_notol_args, TrajRes>;
 
 #define BOOK "References\n----------\n" \
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"
+    NURBS_BOOK
 #define EMPTY "ValueError for a trajectory without arrays."
 #define GUARD "OverflowError when a knot would no longer be finite, ValueError when\n" \
     "distinct knots would merge within the knot tolerance (the domain would\n" \

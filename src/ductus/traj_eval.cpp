@@ -2,6 +2,7 @@
 // call operator, and the abscissae of the control points.
 #include "ductus/numpy.hpp"
 #include "ductus/ductus.hpp"
+#include "arcus/cardo/scratch.h"
 #include "arcus/cardo/sort.h"
 
 #include <algorithm>
@@ -56,20 +57,22 @@ void ceval(TrajObj* self, pv::ArrObj xp_obj) {
     arcus.splcev(xp, t.U, t.P, t.p);
 }
 
+// Derivatives of one point kept on the stack (min(nu, p) + 1 are used):
+// every degree up to 15 evaluates without allocating.
+constexpr std::size_t DPEVAL_STACK = 16;
+
 double dpeval(TrajObj* self, double x, pv::OptInt<1> nu) {
     Data t;
     if (!t.take(self) || !check_point(self, x) || !check_nu(nu.v)) return 0.0;
     // Derivatives above the degree are zero: the entry computes up to
     // min(nu, p), so a huge nu costs nothing.
     const int d = nu.v < t.p ? nu.v : t.p;
-    double small[16];
-    Mem big;
-    double* ck = small;
-    if (d + 1 > 16) {
-        if (!big.alloc(Py_ssize_t(d) + 1)) return 0.0;
-        ck = big.get();
+    cardo::Scratch<double, DPEVAL_STACK> ck(static_cast<std::size_t>(d) + 1);
+    if (!ck.ok()) {
+        pv::fail_memory();
+        return 0.0;
     }
-    arcus.dsplpev(x, t.U, t.P, t.p, d, DArr{ck, Py_ssize_t(d) + 1});
+    arcus.dsplpev(x, t.U, t.P, t.p, d, DArr{ck.data(), Py_ssize_t(d) + 1});
     if (PyErr_Occurred()) return 0.0;
     return nu.v > t.p ? 0.0 : ck[nu.v];
 }
@@ -189,7 +192,10 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
                       "the kernel's indices are NumPy's");
         int info = 0;
         cardo::SortOrder(v, len - 1, a0, b0, sv, iv, info);
-        if (info == 1) return pv::raise(PyExc_MemoryError, "memory allocation failed");
+        if (info == 1) {
+            pv::fail_memory();
+            return nullptr;
+        }
         if (info != 0) return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
     }
     if (nu != 0) {
@@ -260,7 +266,7 @@ using DcevalM = pv::Method<dceval, dceval_args>;
 using XcptsM = pv::Method<get_xcpts, xcpts_args, pv::AnyObj, pv::Call::NoArgs>;
 
 #define REFS "References\n----------\n" \
-    "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2 and 3.\n"
+    NURBS_BOOK ", ch. 2 and 3.\n"
 #define EMPTY_NOTE "ValueError for a trajectory without arrays.\n"
 
 const char peval_doc[] =

@@ -337,14 +337,11 @@ PyObject* traj_loadxml(PyObject*, StrArg fname, StrArg ID) { return traj_vtab.c_
 // ---------------------------------------------------------------- text forms
 
 PyObject* text_form(PyObject* o, const char* fmt) {
+    static const char* const ends[] = {"start", "stop"};
     TrajObj* self = as_traj(o);
-    pv::Ref spec(PyUnicode_FromString(""));
-    pv::Ref start(spec ? pv::getattr(o, "start") : nullptr);
-    pv::Ref stop(start ? pv::getattr(o, "stop") : nullptr);
-    pv::Ref s0(stop ? PyObject_Format(start.get(), spec.get()) : nullptr);
-    pv::Ref s1(s0 ? PyObject_Format(stop.get(), spec.get()) : nullptr);
-    if (!s1) return nullptr;
-    return PyUnicode_FromFormat(fmt, s0.get(), s1.get(), self->p, self->n, self->order);
+    pv::Ref s[2];
+    if (!attr_texts(o, ends, 2, s)) return nullptr;
+    return PyUnicode_FromFormat(fmt, s[0].get(), s[1].get(), self->p, self->n, self->order);
 }
 PyObject* traj_repr(PyObject* o) {
     return text_form(o, "{'start': %U, 'stop': %U, 'p': %d, 'n': %d, 'order': %u}");
@@ -466,7 +463,7 @@ const char loadxml_doc[] =
     "Trajectory1d element with this ID, and for an element whose p and n give no\n"
     "valid sizes or whose texts hold too few numbers. The knot vector is not\n"
     "validated.\n\n"
-    "References\n----------\nlxml.etree, https://lxml.de\n";
+    LXML_REFS;
 
 PyMethodDef traj_core_methods[] = {
     CopyM::def(copy_doc),

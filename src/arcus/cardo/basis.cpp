@@ -1,32 +1,19 @@
 // Basis functions and curve evaluation.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
 #include <cstddef>
-#include <new>
 
 namespace cardo {
 
 namespace {
 
-// Work storage of a curve routine: on the stack for small degrees, else on
-// the heap; `ok()` is false when the heap allocation failed.
-class Work {
-public:
-    explicit Work(std::size_t count)
-        : heap_(count > STACK ? new (std::nothrow) double[count] : nullptr),
-          data_(count > STACK ? heap_ : stack_) {}
-    ~Work() { delete[] heap_; }
-    Work(const Work&) = delete;
-    Work& operator=(const Work&) = delete;
-    bool ok() const { return data_ != nullptr; }
-    double* data() { return data_; }
-private:
-    static constexpr std::size_t STACK = 256;
-    double stack_[STACK];
-    double* heap_;
-    double* data_;
-};
+// Doubles of a curve routine's work storage kept on the stack: the
+// derivative routines need w (du + 1) + w^2 + 4 w (w = p + 1), which fits for
+// every derivative up to degree 9, so the usual degrees never allocate.
+constexpr std::size_t CURVE_STACK = 256;
+using Work = Scratch<double, CURVE_STACK>;
 
 // The checks shared by the curve routines: -2 p < 0, -1 n < p, -3 invalid U.
 int check_curve(int n, int p, const double* U) {

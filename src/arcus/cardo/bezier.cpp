@@ -1,46 +1,18 @@
 // Bezier segments on [0, 1]: Bernstein polynomials, point evaluation
 // (The NURBS Book A1.3, A1.4, A1.5) and the Bezier matrix.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <new>
 
 namespace cardo {
 
 namespace {
 
-class Buffer {
-public:
-    explicit Buffer(int n) : p_(new (std::nothrow) double[static_cast<std::size_t>(n) + 1]) {}
-    ~Buffer() { delete[] p_; }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    double* get() const { return p_; }
-private:
-    double* p_;
-};
-
 bool outside_unit(double u) { return u < 0.0 || u > 1.0; }
-
-// C(a, b) for 0 <= b <= a, as a double. The kernel's int coefficient while
-// every coefficient of row a fits a 32-bit int (a <= 33); the exact value from
-// a 64-bit row up to a = 66; beyond, from logarithms (infinite past the range
-// of doubles).
-double binomial(int a, int b) {
-    if (a <= 33) return BinomialCoeff(a, b);
-    b = std::min(b, a - b);
-    if (a <= 66) {
-        std::uint64_t row[34] = {1};  // b <= 33
-        for (int i = 1; i <= a; ++i) {
-            for (int j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
-        }
-        return static_cast<double>(row[b]);
-    }
-    return std::exp(std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0));
-}
 
 // Bernstein sum with B as work storage (n + 1 doubles).
 double bernstein_sum(const double* P, int n, double u, double* B) {
@@ -68,9 +40,9 @@ void eval_all(const double* P, int n, double* C, int nc, int& info) {
         if (outside_unit(C[i])) { info = -3; return; }
     }
     if (nc < 0) return;
-    Buffer work(n);
-    if (!work.get()) { info = 1; return; }
-    for (int i = 0; i <= nc; ++i) C[i] = Eval(P, n, C[i], work.get());
+    Scratch<double> work(static_cast<std::size_t>(n) + 1);
+    if (!work.ok()) { info = 1; return; }
+    for (int i = 0; i <= nc; ++i) C[i] = Eval(P, n, C[i], work.data());
 }
 
 template <double (*Eval)(const double*, int, double, double*)>
@@ -78,12 +50,28 @@ void eval_one(const double* P, int n, double u, double& C, int& info) {
     info = 0;
     if (n < 0) { info = -2; return; }
     if (outside_unit(u)) { info = -3; return; }
-    Buffer work(n);
-    if (!work.get()) { info = 1; return; }
-    C = Eval(P, n, u, work.get());
+    Scratch<double> work(static_cast<std::size_t>(n) + 1);
+    if (!work.ok()) { info = 1; return; }
+    C = Eval(P, n, u, work.data());
 }
 
 }  // namespace
+
+// C(a, b) as a double; row a fits a 32-bit int up to MAX_INT_BINOMIAL and a
+// 64-bit one up to twice that.
+double Binomial(int a, int b) {
+    if (a <= MAX_INT_BINOMIAL) return BinomialCoeff(a, b);
+    b = std::min(b, a - b);
+    if (a <= 2 * MAX_INT_BINOMIAL) {
+        std::uint64_t row[MAX_INT_BINOMIAL + 1] = {1};  // b <= MAX_INT_BINOMIAL
+        for (int i = 1; i <= a; ++i) {
+            for (int j = std::min(i, b); j >= 1; --j) row[j] += row[j - 1];
+        }
+        return static_cast<double>(row[b]);
+    }
+    return std::exp(std::lgamma(a + 1.0) - std::lgamma(b + 1.0) - std::lgamma(a - b + 1.0));
+}
+
 
 void AllBernstein(int n, double u, double* B) {
     B[0] = 1.0;
@@ -127,7 +115,7 @@ double GetBezierMatrixElement(int p, int i, int j, double& out) {
     }
     // The product of the two binomials in double precision: equal to the
     // integer product wherever that one fits.
-    out = sign * (binomial(p, i) * binomial(i, j));
+    out = sign * (Binomial(p, i) * Binomial(i, j));
     return out;
 }
 

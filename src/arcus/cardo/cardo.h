@@ -80,6 +80,13 @@ int BinomialCoeff(unsigned a, unsigned b);
 // U[p..len-p-1] of a vector of len knots, that is the distinct interior knots
 // of a clamped vector; 0 when it has no interior knot. p >= 0.
 int DistinctKnots(std::ptrdiff_t len, int p, const double* U);
+// Highest a for which every C(a, b) fits BinomialCoeff's 32-bit int
+// (C(34, 17) does not).
+constexpr int MAX_INT_BINOMIAL = 33;
+// C(a, b) for 0 <= b <= a, as a double: BinomialCoeff up to MAX_INT_BINOMIAL,
+// the exact value from a 64-bit row up to twice that, beyond from logarithms
+// (infinite past the range of doubles).
+double Binomial(int a, int b);
 
 // True when the knots U[0..m] are finite and non-decreasing (no tolerance).
 bool KnotsSorted(int m, const double* U);

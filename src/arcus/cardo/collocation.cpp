@@ -14,29 +14,16 @@
 // solver the caller passes (dgbsv, with partial pivoting), as it is for the
 // systems with rows of end derivatives, which are not totally positive.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <climits>
 #include <cmath>
 #include <cstddef>
-#include <new>
 #include <type_traits>
 
 namespace cardo {
 
 namespace {
-
-// Doubles of one call, released on every exit.
-class Doubles {
-public:
-    explicit Doubles(std::size_t count) : p_(new (std::nothrow) double[count > 0 ? count : 1]) {}
-    ~Doubles() { delete[] p_; }
-    Doubles(const Doubles&) = delete;
-    Doubles& operator=(const Doubles&) = delete;
-    double* data() const { return p_; }
-
-private:
-    double* p_;
-};
 
 // BasisFuns for a degree known at run time, with its work arrays; for a
 // fixed degree the work stays on the stack (the same values).
@@ -103,14 +90,13 @@ public:
           p_(p),
           ldab_(3 * static_cast<std::size_t>(p) - 2),
           ab_(ldab_ <= INT_MAX ? ldab_ * N : 0),
-          ipiv_(new (std::nothrow) int[N > 0 ? N : 1]),
+          ipiv_(N > 0 ? static_cast<std::size_t>(N) : 0),
           work_(3 * (static_cast<std::size_t>(p) + 1)),
           band{ab_.data(), static_cast<int>(ldab_ <= INT_MAX ? ldab_ : 0), p - 1, p - 1} {}
-    ~BandSystem() { delete[] ipiv_; }
     BandSystem(const BandSystem&) = delete;
     BandSystem& operator=(const BandSystem&) = delete;
 
-    bool ok() const { return ldab_ <= INT_MAX && ab_.data() && ipiv_ && work_.data(); }
+    bool ok() const { return ldab_ <= INT_MAX && ab_.ok() && ipiv_.ok() && work_.ok(); }
     void start(int nP, const double* U) {
         for (std::size_t i = 0, m = ldab_ * N_; i < m; ++i) ab_.data()[i] = 0.0;
         sorted_ = KnotsSorted(nP + p_ + 1, U);
@@ -149,7 +135,7 @@ public:
             return BAND_MISFIT;
         }
         int n = N_, kl = band.kl, ku = band.ku, nrhs = 1, ldab = band.ldab, ldb = N_, info = 0;
-        dgbsv(&n, &kl, &ku, &nrhs, band.ab, &ldab, ipiv_, B, &ldb, &info);
+        dgbsv(&n, &kl, &ku, &nrhs, band.ab, &ldab, ipiv_.data(), B, &ldb, &info);
         if (info == 0) return 0;
         fail.solver = info;
         return SOLVER_FAILED;
@@ -159,9 +145,9 @@ private:
     int N_;
     int p_;
     std::size_t ldab_;
-    Doubles ab_;
-    int* ipiv_;
-    Doubles work_;
+    Scratch<double> ab_;
+    Scratch<int> ipiv_;
+    Scratch<double> work_;
     bool sorted_ = false;
     int span_ = 0;
 
@@ -275,9 +261,9 @@ int plain_by_elimination(int n, const double* x, const double* f, Deg p, const d
 
 int plain_by_elimination(int n, const double* x, const double* f, int p, const double* U,
                          double* P, CollocationFailure& fail) {
-    Doubles R((static_cast<std::size_t>(n) + 1) * (static_cast<std::size_t>(p) + 1));
-    Doubles work(5 * static_cast<std::size_t>(p) + 2);
-    if (!R.data() || !work.data()) return 1;
+    Scratch<double> R((static_cast<std::size_t>(n) + 1) * (static_cast<std::size_t>(p) + 1));
+    Scratch<double> work(5 * static_cast<std::size_t>(p) + 2);
+    if (!R.ok() || !work.ok()) return 1;
     double* r = R.data();
     double* w = work.data();
     switch (p) {
@@ -361,9 +347,9 @@ void GlobalCurveInterpEndDerivs(int n, const double* x, const double* f, int p, 
     const int nP = n + k + l, w = p + 1;
     BandSystem sys(nP + 1, p);
     // DersBasisFuns: ndu (p+1)^2, a 2(p+1), and the table of derivatives.
-    Doubles dw(static_cast<std::size_t>(w) * w + 2 * static_cast<std::size_t>(w) +
+    Scratch<double> dw(static_cast<std::size_t>(w) * w + 2 * static_cast<std::size_t>(w) +
                (static_cast<std::size_t>(k > l ? k : l) + 1) * w);
-    if (!sys.ok() || !dw.data()) {
+    if (!sys.ok() || !dw.ok()) {
         info = 1;
         return;
     }

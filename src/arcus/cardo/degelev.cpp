@@ -2,29 +2,15 @@
 // The NURBS Book A5.9 for a scalar spline, with the surplus knots removed by
 // steps that stay stable on uneven spans.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <new>
 
 namespace cardo {
 
 namespace {
-
-// Work array released on every exit path; a request of 0 elements still
-// yields a valid (unused) allocation.
-class Buffer {
-public:
-    explicit Buffer(std::size_t count) : p_(new (std::nothrow) double[count > 0 ? count : 1]) {}
-    ~Buffer() { delete[] p_; }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    double* get() const { return p_; }
-    double& operator[](std::size_t i) const { return p_[i]; }
-private:
-    double* p_;
-};
 
 // End of the run of knots that starts at index b (exact comparison). The end
 // knots U[n+1..m] form one run even where they differ within the knot
@@ -33,10 +19,6 @@ int run_end(int n, int m, const double* U, int b) {
     while (b < m && (b > n || U[b] == U[b + 1])) ++b;
     return b;
 }
-
-// Highest degree whose binomial coefficients all fit the kernel's 32-bit int
-// (C(34, 17) does not).
-constexpr int MAX_INT_BINOMIAL = 33;
 
 // log C(a, b) for 0 <= b <= a.
 double log_binomial(int a, int b) {
@@ -77,6 +59,87 @@ void remove_last_knot(int q, double* K, int& nk, double* Q, int& nq, double next
     --nk;
 }
 
+// The (ph + 1) x (p + 1) table bz (row-major) of the elevation of one Bezier
+// segment of degree p by t: bz(i, j) = C(p, j) C(t, i - j) / C(ph, i). Only
+// the entries with max(0, i - t) <= j <= min(p, i) are set. False when
+// cancelled.
+bool elevation_coefficients(int p, int t, double* bezalfs) {
+    const int ph = p + t, ph2 = ph / 2;
+    const std::size_t w = static_cast<std::size_t>(p) + 1;
+    auto bz = [&](int i, int j) -> double& { return bezalfs[static_cast<std::size_t>(i) * w + j]; };
+    bz(0, 0) = 1.0;
+    bz(ph, p) = 1.0;
+    for (int i = 1; i <= ph2; ++i) {
+        const int mpi = std::min(p, i);
+        if (cancel_point(w)) return false;
+        if (ph <= MAX_INT_BINOMIAL) {
+            const double inv = 1.0 / BinomialCoeff(ph, i);
+            for (int j = std::max(0, i - t); j <= mpi; ++j) {
+                bz(i, j) = inv * BinomialCoeff(p, j) * BinomialCoeff(t, i - j);
+            }
+        } else {
+            // Beyond it the int coefficients overflow (and the doubles soon
+            // would): the quotient C(p, j) C(t, i - j) / C(ph, i), at most 1,
+            // is formed from logarithms.
+            const double lden = log_binomial(ph, i);
+            for (int j = std::max(0, i - t); j <= mpi; ++j) {
+                bz(i, j) = std::exp(log_binomial(p, j) + log_binomial(t, i - j) - lden);
+            }
+        }
+    }
+    for (int i = ph2 + 1; i <= ph - 1; ++i) {
+        const int mpi = std::min(p, i);
+        for (int j = std::max(0, i - t); j <= mpi; ++j) bz(i, j) = bz(ph - i, p - j);
+    }
+    return true;
+}
+
+// The Bezier segments of the spline: one more than the runs of interior knots.
+long long segment_count(int n, int p, const double* U) {
+    const int m = n + p + 1;
+    long long nseg = 1;
+    for (int b = p + 1; b <= n; ++b) {
+        b = run_end(n, m, U, b);
+        if (b <= n) ++nseg;
+    }
+    return nseg;
+}
+
+// Cuts the segment [ua, ub] (knots U[a] = ua, U[b] = ub of multiplicity mul)
+// out of the spline by inserting ub r = p - mul times into its points
+// bpts[0..p]; the points that start the next segment go to Nextbpts[0..r-1].
+// alfs holds r doubles of work.
+void insert_segment_end(int p, const double* U, int a, double ua, double ub, int mul,
+                        double* bpts, double* Nextbpts, double* alfs) {
+    const int r = p - mul;
+    const double numer = ub - ua;
+    for (int k = p; k > mul; --k) alfs[k - mul - 1] = numer / (U[a + k] - ua);
+    for (int j = 1; j <= r; ++j) {
+        const int save = r - j, s = mul + j;
+        for (int k = p; k >= s; --k) {
+            bpts[k] = alfs[k - s] * bpts[k] + (1.0 - alfs[k - s]) * bpts[k - 1];
+        }
+        Nextbpts[save] = bpts[p];
+    }
+}
+
+// Points first..ph of the degree-ph elevation (ph = p + t) of the Bezier
+// segment bpts[0..p], by the table of elevation_coefficients, into
+// Q[0..ph-first]; returns their count.
+int elevate_segment(int p, int t, const double* bezalfs, const double* bpts, int first, double* Q) {
+    const int ph = p + t;
+    const std::size_t w = static_cast<std::size_t>(p) + 1;
+    int count = 0;
+    for (int i = first; i <= ph; ++i) {
+        const double* bz = bezalfs + static_cast<std::size_t>(i) * w;
+        double e = 0.0;
+        const int mpi = std::min(p, i);
+        for (int j = std::max(0, i - t); j <= mpi; ++j) e = e + bz[j] * bpts[j];
+        Q[count++] = e;
+    }
+    return count;
+}
+
 }  // namespace
 
 int DegreeElevateCheck(int n, int p, const double* U, int t) {
@@ -112,56 +175,25 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     info = DegreeElevateCheck(n, p, U, t);
     if (info) return;
     const int m = n + p + 1;
-    const int ph = p + t, ph2 = ph / 2;
+    const int ph = p + t;
     const std::size_t w = static_cast<std::size_t>(p) + 1;
-    Buffer bezalfs((static_cast<std::size_t>(ph) + 1) * w);
-    Buffer bpts(w);
-    Buffer Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
-    if (!bezalfs.get() || !bpts.get() || !Nextbpts.get() || !alfs.get()) {
+    Scratch<double> bezalfs((static_cast<std::size_t>(ph) + 1) * w);
+    Scratch<double> bpts(w);
+    Scratch<double> Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
+    if (!bezalfs.ok() || !bpts.ok() || !Nextbpts.ok() || !alfs.ok()) {
         info = 1;
         return;
     }
-    auto bz = [&](int i, int j) -> double& { return bezalfs[static_cast<std::size_t>(i) * w + j]; };
+    if (!elevation_coefficients(p, t, bezalfs.data())) { info = CANCELLED; return; }
 
-    // Coefficients of the elevation of one Bezier segment.
-    bz(0, 0) = 1.0;
-    bz(ph, p) = 1.0;
-    for (int i = 1; i <= ph2; ++i) {
-        const int mpi = std::min(p, i);
-        if (cancel_point(w)) { info = CANCELLED; return; }
-        if (ph <= MAX_INT_BINOMIAL) {
-            const double inv = 1.0 / BinomialCoeff(ph, i);
-            for (int j = std::max(0, i - t); j <= mpi; ++j) {
-                bz(i, j) = inv * BinomialCoeff(p, j) * BinomialCoeff(t, i - j);
-            }
-        } else {
-            // Beyond it the int coefficients overflow (and the doubles soon
-            // would): the quotient C(p, j) C(t, i - j) / C(ph, i), at most 1,
-            // is formed from logarithms.
-            const double lden = log_binomial(ph, i);
-            for (int j = std::max(0, i - t); j <= mpi; ++j) {
-                bz(i, j) = std::exp(log_binomial(p, j) + log_binomial(t, i - j) - lden);
-            }
-        }
-    }
-    for (int i = ph2 + 1; i <= ph - 1; ++i) {
-        const int mpi = std::min(p, i);
-        for (int j = std::max(0, i - t); j <= mpi; ++j) bz(i, j) = bz(ph - i, p - j);
-    }
-
-    // The segments: one more than the runs of interior knots.
-    long long nseg = 1;
-    for (int b = p + 1; b <= n; ++b) {
-        b = run_end(n, m, U, b);
-        if (b <= n) ++nseg;
-    }
+    const long long nseg = segment_count(n, p, U);
     // Bezier points of the elevated segments (ph + 1 each, a segment's first
     // point is the last of the one before unless a full-multiplicity knot
     // separates them), then the spline they form with every interior knot
     // ph times (ph + 1 times at a break); its knots.
     const std::size_t cap = static_cast<std::size_t>(nseg) * (ph + 1);
-    Buffer Qw(cap), Kw(cap + ph + 1);
-    if (!Qw.get() || !Kw.get()) {
+    Scratch<double> Qw(cap), Kw(cap + ph + 1);
+    if (!Qw.ok() || !Kw.ok()) {
         info = 1;
         return;
     }
@@ -183,31 +215,18 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
         mh = mh + mul + t;
         const double ub = U[b];
         r = p - mul;
-        if (r > 0) {  // insert ub r times
-            const double numer = ub - ua;
-            for (int k = p; k > mul; --k) alfs[k - mul - 1] = numer / (U[a + k] - ua);
-            for (int j = 1; j <= r; ++j) {
-                const int save = r - j, s = mul + j;
-                for (int k = p; k >= s; --k) {
-                    bpts[k] = alfs[k - s] * bpts[k] + (1.0 - alfs[k - s]) * bpts[k - 1];
-                }
-                Nextbpts[save] = bpts[p];
-            }
+        if (r > 0) {
+            insert_segment_end(p, U, a, ua, ub, mul, bpts.data(), Nextbpts.data(), alfs.data());
         }
         // Elevate the segment; after a knot below full multiplicity its first
         // point is the previous segment's last one.
         const bool joined = a != p && prev_mul <= p;
-        for (int i = joined ? 1 : 0; i <= ph; ++i) {
-            double e = 0.0;
-            const int mpi = std::min(p, i);
-            for (int j = std::max(0, i - t); j <= mpi; ++j) e = e + bz(i, j) * bpts[j];
-            Qw[nq++] = e;
-        }
+        nq += elevate_segment(p, t, bezalfs.data(), bpts.data(), joined ? 1 : 0, Qw.data() + nq);
         if (a != p) {
             // ua now has ph copies (ph + 1 at a break) and should keep
             // prev_mul + t of them.
             for (int k = ph - prev_mul - t; k > 0; --k) {
-                remove_last_knot(ph, Kw.get(), nk, Qw.get(), nq, ub);
+                remove_last_knot(ph, Kw.data(), nk, Qw.data(), nq, ub);
             }
         }
         if (b < m) {

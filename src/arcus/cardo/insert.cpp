@@ -1,10 +1,17 @@
 // Knot insertion and knot refinement of a B-spline.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <algorithm>
-#include <new>
+#include <cstddef>
 
 namespace cardo {
+
+namespace {
+// Doubles of an insertion's work kept on the stack (p + 1 are used): every
+// degree up to 31, far beyond those in use, inserts without allocating.
+constexpr std::size_t INSERT_STACK = 32;
+}  // namespace
 
 int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int s, int r) {
     const int m = np + p + 1;
@@ -27,11 +34,9 @@ int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, i
 
 int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
                         int r, int& nq, double* UQ, double* Q) {
-    // Rw on the stack for the usual degrees.
-    constexpr int STACK = 32;
-    double small[STACK];
-    double* Rw = p < STACK ? small : new (std::nothrow) double[p + 1];
-    if (!Rw) return 1;
+    Scratch<double, INSERT_STACK> work(static_cast<std::size_t>(p) + 1);
+    if (!work.ok()) return 1;
+    double* Rw = work.data();
     const int m = np + p + 1;
     nq = np + r;
     // UQ[0..k] = UP[0..k], UQ[k+1..k+r] = u, UQ[k+1+r..m+r] = UP[k+1..m];
@@ -60,7 +65,6 @@ int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double
     if (info == 0) {
         for (int i = L + 1; i <= k - s - 1; ++i) Q[i] = Rw[i - L];
     }
-    if (Rw != small) delete[] Rw;
     return info;
 }
 

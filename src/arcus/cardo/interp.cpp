@@ -1,8 +1,8 @@
 // Cubic C2 interpolation with end slopes: the tridiagonal solver.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <cmath>
-#include <new>
 
 namespace cardo {
 
@@ -24,13 +24,13 @@ void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& i
         info = -3;
         return;
     }
-    double* R = new (std::nothrow) double[static_cast<std::size_t>(n) + 1];
-    double* dd = R ? new (std::nothrow) double[static_cast<std::size_t>(n) + 1] : nullptr;
-    if (!R || !dd) {
-        delete[] R;
+    Scratch<double> Rw(static_cast<std::size_t>(n) + 1), ddw(static_cast<std::size_t>(n) + 1);
+    if (!Rw.ok() || !ddw.ok()) {
         info = 1;
         return;
     }
+    double* R = Rw.data();
+    double* dd = ddw.data();
     double abc[4], left[4], right[4];
 
     for (int i = 3; i < n; ++i) R[i] = Q[i - 1];
@@ -63,8 +63,6 @@ void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& i
             for (int i = n - 1; i >= 2; --i) P[i] = P[i] - dd[i + 1] * P[i + 1];
         }
     }
-    delete[] R;
-    delete[] dd;
 }
 
 }  // namespace cardo

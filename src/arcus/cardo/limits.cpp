@@ -191,10 +191,17 @@ void bez_split(const double* c, int q, double* left, double* right) {
 // Newton steps kept inside the shrinking bracket, bisection otherwise.
 // Returns the final bracket end on the side of hi (where f - target has the
 // sign it has at hi), or the exact root.
+// Steps of refine per root. Newton converges in a few steps where it is
+// kept, and the bisection it falls back to reaches the rounding of a root
+// away from zero within about 60; the cap ends the search near zero, where a
+// relative width of 2 eps would take up to a thousand halvings of a bracket
+// already far below any value of interest.
+constexpr int REFINE_STEPS = 200;
+
 double refine(const double* f, int q, double lo, double hi, double target, std::vector<double>& w) {
     const bool lo_neg = bez_eval(f, q, lo, w) - target < 0.0;
     double x = 0.5 * (lo + hi), dx_old = hi - lo;
-    for (int it = 0; it < 200; ++it) {
+    for (int it = 0; it < REFINE_STEPS; ++it) {
         double d = 0.0;
         const double fx = bez_eval(f, q, x, w, &d) - target;
         if (fx == 0.0) return x;
@@ -538,6 +545,27 @@ void Roughness(int n, int p, const double* U, const double* P, long long nu, dou
     }
 }
 
+namespace {
+
+// Newton steps allowed per node of GaussLegendre. From the starting values
+// below Newton converges quadratically in a few steps for every order; the
+// cap only ends the loop should rounding keep it from settling.
+constexpr int LEGENDRE_NEWTON_STEPS = 100;
+
+// P_m(z) by the three-term recurrence, with P_m'(z) in dp.
+double legendre(int m, double z, double& dp) {
+    double p1 = 1.0, p2 = 0.0;
+    for (int j = 1; j <= m; ++j) {
+        const double p3 = p2;
+        p2 = p1;
+        p1 = ((2.0 * j - 1.0) * z * p2 - (j - 1.0) * p3) / j;
+    }
+    dp = m * (z * p1 - p2) / (z * z - 1.0);
+    return p1;
+}
+
+}  // namespace
+
 // Newton on the Legendre polynomial from Chebyshev-like starting values.
 void GaussLegendre(int m, double* x, double* w, int& info) {
     if (m < 1) {
@@ -554,25 +582,12 @@ void GaussLegendre(int m, double* x, double* w, int& info) {
             return;
         }
         double z = std::cos(pi * (i + 0.75) / (m + 0.5)), dp = 1.0;
-        for (int it = 0; it < 100; ++it) {
-            double p1 = 1.0, p2 = 0.0;
-            for (int j = 1; j <= m; ++j) {
-                const double p3 = p2;
-                p2 = p1;
-                p1 = ((2.0 * j - 1.0) * z * p2 - (j - 1.0) * p3) / j;
-            }
-            dp = m * (z * p1 - p2) / (z * z - 1.0);
+        for (int it = 0; it < LEGENDRE_NEWTON_STEPS; ++it) {
+            const double p1 = legendre(m, z, dp);
             const double z1 = z;
             z = z1 - p1 / dp;
             if (std::fabs(z - z1) <= 4.0 * EPS) {
-                // One more derivative at the converged node.
-                p1 = 1.0; p2 = 0.0;
-                for (int j = 1; j <= m; ++j) {
-                    const double p3 = p2;
-                    p2 = p1;
-                    p1 = ((2.0 * j - 1.0) * z * p2 - (j - 1.0) * p3) / j;
-                }
-                dp = m * (z * p1 - p2) / (z * z - 1.0);
+                legendre(m, z, dp);  // the derivative at the converged node
                 break;
             }
         }

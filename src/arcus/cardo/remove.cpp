@@ -1,25 +1,14 @@
 // Knot removal (The NURBS Book A5.8 for a scalar spline) and its error bound.
 #include "cardo.h"
+#include "scratch.h"
 
 #include <cmath>
+#include <cstddef>
 #include <limits>
-#include <new>
 
 namespace cardo {
 
 namespace {
-
-// Work storage of a removal, 2(p + 1) doubles.
-class Temp {
-public:
-    explicit Temp(int p) : p_(new (std::nothrow) double[2 * (static_cast<long long>(p) + 1)]) {}
-    ~Temp() { delete[] p_; }
-    Temp(const Temp&) = delete;
-    Temp& operator=(const Temp&) = delete;
-    double* get() const { return p_; }
-private:
-    double* p_;
-};
 
 // Knot k of a knot vector whose knots after index r still stand `shift`
 // places further up (not yet moved down by the removals made so far).
@@ -118,10 +107,10 @@ void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s,
     if (s <= 0 || s > p + 1 || r - s < p || r > n) { info = -7; return; }
     if (num <= 0 || num > s) { info = -8; return; }
     if (TOL < 0) { info = -9; return; }
-    Temp temp(p);
-    if (!temp.get()) { info = 1; return; }
+    Scratch<double> temp(2 * (static_cast<std::size_t>(p) + 1));  // removal_trials' work
+    if (!temp.ok()) { info = 1; return; }
 
-    t = removal_trials(p, Knots{U, r, 0}, P, u, r, s, num, TOL, temp.get());
+    t = removal_trials(p, Knots{U, r, 0}, P, u, r, s, num, TOL, temp.data());
     if (t == 0) return;
     for (int k = r + 1; k <= m; ++k) U[k - t] = U[k];
     close_gap(p, P, r, s, t, n);
@@ -137,8 +126,8 @@ void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem,
     info = check_spline(n, p, U);
     if (info) return;
     if (TOL < 0 || std::isnan(TOL)) { info = -5; return; }
-    Temp temp(p);
-    if (!temp.get()) { info = 1; return; }
+    Scratch<double> temp(2 * (static_cast<std::size_t>(p) + 1));  // removal_trials' work
+    if (!temp.ok()) { info = 1; return; }
     if (n < p + 1) return;  // no interior knot
     const int m = n + p + 1;
 
@@ -156,7 +145,7 @@ void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem,
         // A run of more than p + 1 copies (a knot of zero-width basis
         // functions) is left as it is.
         int t = 0;
-        if (s <= p + 1) t = removal_trials(p, Knots{U, r, nrem}, P, u, r, s, s, TOL, temp.get());
+        if (s <= p + 1) t = removal_trials(p, Knots{U, r, nrem}, P, u, r, s, s, TOL, temp.data());
         int dst = t >= 1 ? close_gap(p, P, r, s, t, h) : h + 1;
 
         const int ks = r + nrem + 1;  // index in U of the next knot not yet moved
