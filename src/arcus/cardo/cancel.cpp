@@ -10,35 +10,43 @@ namespace {
 constexpr std::size_t POLL_EVERY = std::size_t(1) << 20;
 
 CancelPoll poll_fn = nullptr;
-thread_local int depth = 0;
-thread_local bool stopped = false;
-thread_local std::size_t done = 0;
+
+// The state of the calling thread, in one object: every scope is entered on
+// the fast path of short calls, and each thread-local object costs a lookup
+// in a shared library. Outside any scope it is all zero (the outermost scope
+// clears it on leaving), so entering needs no reset.
+struct State {
+    int depth;
+    bool stopped;
+    std::size_t done;
+};
+thread_local State state = {0, false, 0};
 
 }  // namespace
 
 void SetCancelPoll(CancelPoll poll) { poll_fn = poll; }
 
-CancelScope::CancelScope() noexcept {
-    if (depth++ == 0) {
-        stopped = false;
-        done = 0;
+CancelScope::CancelScope() noexcept { ++state.depth; }
+
+CancelScope::~CancelScope() {
+    State& s = state;
+    if (--s.depth == 0) {
+        s.stopped = false;
+        s.done = 0;
     }
 }
 
-CancelScope::~CancelScope() {
-    if (--depth == 0) stopped = false;
-}
-
 bool cancel_point(std::size_t work) noexcept {
-    if (stopped) return true;
-    if (depth == 0 || !poll_fn) return false;
-    done += work;
-    if (done < POLL_EVERY) return false;
-    done = 0;
-    stopped = poll_fn();
-    return stopped;
+    State& s = state;
+    if (s.stopped) return true;
+    if (s.depth == 0 || !poll_fn) return false;
+    s.done += work;
+    if (s.done < POLL_EVERY) return false;
+    s.done = 0;
+    s.stopped = poll_fn();
+    return s.stopped;
 }
 
-bool cancelled() noexcept { return stopped; }
+bool cancelled() noexcept { return state.stopped; }
 
 }  // namespace cardo
