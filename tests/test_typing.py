@@ -1,6 +1,7 @@
 """Type information: text signatures of the extension types, and the stubs as
 a type checker sees them in the examples."""
 import inspect
+import os
 import pathlib
 import subprocess
 import sys
@@ -92,3 +93,17 @@ def test_examples_type_check(tmp_path):
     wanted = [i for i, line in enumerate(MISUSE.splitlines(), 1) if line.endswith("# E")]
     assert all(line.startswith(bad.name + ":") for line in errors), textwrap.indent(out.stdout, "  ")
     assert sorted({int(line.split(":")[1]) for line in errors}) == wanted, out.stdout
+
+
+@pytest.mark.slow
+def test_stubs_match_the_modules(tmp_path):
+    """Every function, method and signature of the stubs is the modules' own."""
+    pytest.importorskip("mypy.stubtest")
+    import pyvelt
+    here = str(pathlib.Path(pyvelt.__file__).resolve().parent.parent)  # the package under test
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([here, os.environ.get("PYTHONPATH", "")]))
+    out = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "pyvelt.arcus", "pyvelt.ductus",
+         "--allowlist", str(ROOT / "tests" / "stubtest-allowlist.txt"), "--ignore-unused-allowlist"],
+        capture_output=True, text=True, cwd=tmp_path, env=env)
+    assert out.returncode == 0, out.stdout + out.stderr

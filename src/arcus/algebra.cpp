@@ -236,9 +236,7 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
 
 namespace {
 
-const char* const knotuniondim_args[] = {"knotuniondim", "U1", "U2", "p", nullptr};
-const char knotuniondim_doc[] =
-    "knotuniondim(U1, U2, p)\n--\n\n"
+ARCUS_FUNCTION(knotuniondim, "-", 32, 36, ("U1", "U2", "p"),
     "Auxiliary function that calculates the dimensions of the new knot vector.\n\n"
     "The new knot vector is the union of U1 and U2.\n\n"
     "Parameters\n----------\n"
@@ -257,12 +255,9 @@ const char knotuniondim_doc[] =
     "a vector shorter than 2(p + 1) knots or interior knots of U2 beyond the end of\n"
     "U1. The counting runs with the interpreter lock released.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", sec. 5.3.\n";
+    NURBS_BOOK ", sec. 5.3.\n");
 
-const char* const splcsum_args[] = {"splcsum", "U1", "P1", "U2", "P2", "p",
-                                    "mk", "UK", "nk", "PK", nullptr};
-const char splcsum_doc[] =
-    "splcsum(U1, P1, U2, P2, p, mk, UK, nk, PK)\n--\n\n"
+ARCUS_FUNCTION(splcsum, "-", 33, 37, ("U1", "P1", "U2", "P2", "p", "mk", "UK", "nk", "PK"),
     "Calculates the B-Spline sum of the input curves.\n\n"
     "Both curves are refined onto the union of their knot vectors and their\n"
     "control points are added.\n\n"
@@ -286,11 +281,9 @@ const char splcsum_doc[] =
     "as in `splkref`. The comparison and merge of the knots, the refinements and\n"
     "the sum run with the interpreter lock released.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", A5.4.\n";
+    NURBS_BOOK ", A5.4.\n");
 
-const char* const splcjoin_args[] = {"splcjoin", "Ul", "Pl", "Ur", "Pr", "p", "UK", "PK", nullptr};
-const char splcjoin_doc[] =
-    "splcjoin(Ul, Pl, Ur, Pr, p, UK, PK)\n--\n\n"
+ARCUS_FUNCTION(splcjoin, "-", 30, 34, ("Ul", "Pl", "Ur", "Pr", "p", "UK", "PK"),
     "Joins two B-Spline of same order with C-1 joint.\n\n"
     "The right curve is shifted to start where the left one ends; the joint keeps\n"
     "a knot of multiplicity p + 1, so no continuity is imposed there.\n\n"
@@ -308,11 +301,9 @@ const char splcjoin_doc[] =
     "len(UK) == p + len(PK) + 1 (not checked under python -O, where short arrays\n"
     "raise ValueError). The copies run with the interpreter lock released.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", ch. 2.\n";
+    NURBS_BOOK ", ch. 2.\n");
 
-const char* const splcsli_args[] = {"splcsli", "U", "P", "p", "u", "UK", "PK", nullptr};
-const char splcsli_doc[] =
-    "splcsli(U, P, p, u, UK, PK)\n--\n\n"
+ARCUS_FUNCTION(splcsli, "-", 31, 35, ("U", "P", "p", "u", "UK", "PK"),
     "Separates the curve of same order at a desired point of the knots domain.\n\n"
     "u is inserted up to multiplicity p, then the split knot and the split point\n"
     "are doubled so that both pieces are stored one after the other:\n\n"
@@ -336,24 +327,6 @@ const char splcsli_doc[] =
     "U[0] < u < U[-1] (not checked under python -O). ValueError for a u within the\n"
     "knot tolerance of an end, for short arrays, and the codes of `splkins`.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", A5.1.\n";
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(splcjoin),
-    ARCUS_METHOD(splcsli),
-    ARCUS_METHOD(knotuniondim),
-    ARCUS_METHOD(splcsum),
-    ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(splcjoin),
-    ARCUS_ENTRY(splcsli),
-    ARCUS_ENTRY(knotuniondim),
-    ARCUS_ENTRY(splcsum),
-    ARCUS_ENTRIES_END,
-};
+    NURBS_BOOK ", A5.1.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_algebra = {METHODS, ENTRIES};

@@ -118,9 +118,7 @@ namespace {
     "G. H. Golub, C. F. Van Loan, Matrix Computations, 4th ed., Johns Hopkins\n" \
     "University Press, 2013, sec. 5.1.8 and 5.3 (Givens QR, least squares).\n"
 
-const char* const gcsplapp_args[] = {"gcsplapp", "xp", "fp", "p", "U", "P", nullptr};
-const char gcsplapp_doc[] =
-    "gcsplapp(xp, fp, p, U, P)\n--\n\n"
+ARCUS_FUNCTION(gcsplapp, "-", 35, 10, ("xp", "fp", "p", "U", "P"),
     "Least squares curve approximation.\n\n"
     "B-spline of degree p with n + 1 = len(P) control points that passes through\n"
     "the first and the last data point and approximates the others in the\n"
@@ -154,11 +152,9 @@ const char gcsplapp_doc[] =
     "is then at least its reciprocal); the value is the 1-based index of the\n"
     "first such free control point.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB;
+    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB);
 
-const char* const gdsplapp_args[] = {"gdsplapp", "xp", "fp", "p", "U", "P", "dy", nullptr};
-const char gdsplapp_doc[] =
-    "gdsplapp(xp, fp, p, U, P, dy=(0.0, 0.0))\n--\n\n"
+ARCUS_FUNCTION(gdsplapp, "-", 36, 11, ("xp", "fp", "p", "U", "P", "dy"),
     "Least squares curve approximation with fixed endpoint derivatives.\n\n"
     "B-spline of degree p with n + 1 = len(P) control points that passes through\n"
     "the first and the last data point with the given end slopes and\n"
@@ -185,16 +181,6 @@ const char gdsplapp_doc[] =
     "or 3 data points). Exception \"'dgesv' LAPACK function failed with 'info'\n"
     "value: ...\" when the system is rank deficient, by the test of `gcsplapp`.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB;
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(gcsplapp), ARCUS_METHOD(gdsplapp), ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(gcsplapp), ARCUS_ENTRY(gdsplapp), ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" NURBS_BOOK ", sec. 9.4.1, pp. 410-413.\n" GOLUB);
 
 }  // namespace
-
-const arcus::Family arcus::family_approx = {METHODS, ENTRIES};

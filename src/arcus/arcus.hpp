@@ -1,7 +1,8 @@
 // pyvelt.arcus: the C entries of the spline function library.
 //
-// Every Python-callable function of the module is the generic fast-call
-// wrapper (pv::fastcall) around one of these C entries. A C entry runs with
+// Every Python function of the module is the generic fast-call wrapper
+// (pv::fastcall) around a C entry arcus::name, defined in the file of its
+// family and declared there once (ARCUS_FUNCTION below). A C entry runs with
 // the interpreter lock held, reports every failure as a raised Python
 // exception and then returns a dummy result; a C-level caller tests
 // PyErr_Occurred() after each call.
@@ -11,6 +12,8 @@
 #include "common/pyhelp.hpp"
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace arcus {
 
@@ -29,6 +32,23 @@ inline void opt_dy(const OptDy* o, double dy[2]) {
     dy[0] = (o && o->n > 0) ? o->dy[0] : DEFAULT_DY[0];
     dy[1] = (o && o->n > 0) ? o->dy[1] : DEFAULT_DY[1];
 }
+
+}  // namespace arcus
+
+// The defaults in text signatures.
+template <>
+struct pv::DefaultText<const pv::OptTol*> {
+    static std::string make() { return pv::double_text(arcus::DEFAULT_TOL); }
+};
+template <>
+struct pv::DefaultText<const pv::OptDy*> {
+    static std::string make() {
+        return "(" + pv::double_text(arcus::DEFAULT_DY[0]) + ", " +
+               pv::double_text(arcus::DEFAULT_DY[1]) + ")";
+    }
+};
+
+namespace arcus {
 
 // Raises the exception of a kernel status (nothing for 0 and 7 and above);
 // returns false when one was raised.
@@ -64,106 +84,55 @@ public:
 // Highest index of an array (its length - 1) as a kernel int.
 inline int hi(DArr a) { return static_cast<int>(a.len) - 1; }
 
-// Python objects for the module: the functions of one family, and its C entries.
-struct Family {
-    const PyMethodDef* methods;  // terminated by a null name
-    const pv::CEntry* entries;   // terminated by a null name
+// One function of the module, declared once beside its definition with
+// ARCUS_FUNCTION (a Python function and a C entry) or ARCUS_C_ENTRY (a C
+// entry only). The module frame builds everything from these: the method
+// table, `__all__`, the module docstring's listing, the entry table
+// `__pyx_capi__` with its signature texts, and each docstring's text
+// signature. Positions are checked at import to number 0, 1, 2, ... without
+// a gap.
+struct Function {
+    const char* name;
+    const char* routine;                        // kernel routine it wraps, "-" for none
+    int listed;                                 // row in the module's listing, or NOT_LISTED
+    int published;                              // position in `__pyx_capi__`
+    PyCFunction py;                             // nullptr for a C entry only
+    std::string (*signature)(const char* const*, bool);  // text signature maker
+    const char* const* names;                   // function name, then parameter names
+    const char* doc;                            // docstring after its text signature
+    pv::CEntry entry;
+    // Registers the declaration (at load time).
+    Function(const char* name, const char* routine, int listed, int published, PyCFunction py,
+             std::string (*signature)(const char* const*, bool), const char* const* names,
+             const char* doc, pv::CEntry entry);
 };
-
-// ------------------------------------------------------------ knot vectors and spans
-int validknots(int p, DArr U);
-void eqspaced(DArr xp, int p, DArr U);
-void averaging(DArr xp, int p, DArr U);
-void averaging2(DArr xp, int p, DArr U);
-void averaging3(DArr xp, int p, int k, int l, DArr U);
-int distintknots(DArr U, int p);
-void kevalappr(DArr xp, int p, DArr U);
-void averagcpts(DArr U, int p, DArr C);
-int findspan(int p, double u, DArr U);
-IPair findspanmult(int p, double u, DArr U);
-void knotsdegelev(DArr U, int p, DArr Uh);
-
-// ------------------------------------------------------------ basis functions and evaluation
-double bfunpev(double u, int span, DArr U, int p);
-void bfuncev(DArr C, int span, DArr U, int p);
-void bfunspev(double u, int span, DArr U, int p, DArr N);
-void dbfunspev(double u, int span, DArr U, int p, int k, DArr2 nders);
-double splpev(double u, DArr U, DArr P, int p);
-void splcev(DArr C, DArr U, DArr P, int p);
-void dsplpev(double u, DArr U, DArr P, int p, int d, DArr CK);
-void dsplcev(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK);
-
-// ------------------------------------------------------------ derivative and antiderivative control points
-void dsplcpts(DArr U, DArr P, int p, int d, int r1, int r2, DArr2 PK);
-int dsplcpts2(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
-void asplcpts(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
-
-// ------------------------------------------------------------ knot insertion and refinement
-void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q);
-void splkref(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q);
-
-// ------------------------------------------------------------ knot removal
-int splkrem(DArr U, DArr P, int p, double u, int num, const OptTol* opt);
-int splksrem(DArr U, DArr P, int p, const OptTol* opt);
-int splkrem_notol(DArr U, DArr P, int p, double u, int num);
-double getbndrem(DArr U, DArr P, int p, double u);
-
-// ------------------------------------------------------------ degree elevation
-void degelevc(DArr U, DArr P, int p, int t, DArr Uh, DArr Q);
-
-// ------------------------------------------------------------ Bezier utilities
-double bezpev(double u, DArr P);
-void bezcev(DArr C, DArr P);
-double bezpev2(double u, DArr P);
-void bezcev2(DArr C, DArr P);
-double getbmtxelement(int p, int i, int j);
-void getbezmat(int p, DArr M);
-
-// ------------------------------------------------------------ interpolation
-void gcsplint(DArr xp, DArr fp, int p, DArr U, DArr P);
-void gdsplint(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt);
-void gadsplint(DArr xp, DArr fp, int p, DArr Ds, DArr De, DArr U, DArr P);
-void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt);
-
-// ------------------------------------------------------------ least-squares approximation
-void gcsplapp(DArr xp, DArr fp, int p, DArr U, DArr P);
-void gdsplapp(DArr xp, DArr fp, int p, DArr U, DArr P, const OptDy* opt);
-
-// ------------------------------------------------------------ curve algebra
-void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK);
-PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK);
-PyObject* knotuniondim(DArr U1, DArr U2, int p);
-void splcsum(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk, DArr PK);
-
-// ------------------------------------------------------------ families (one file each)
-extern const Family family_knots;
-extern const Family family_basis;
-extern const Family family_deriv;
-extern const Family family_insert;
-extern const Family family_remove;
-extern const Family family_degelev;
-extern const Family family_bezier;
-extern const Family family_interp;
-extern const Family family_approx;
-extern const Family family_algebra;
+constexpr int NOT_LISTED = -1;
 
 }  // namespace arcus
 
-// A Python function of the module: the generic wrapper around the C entry of
-// the same name, with its argument names `<name>_args` and docstring `<name>_doc`.
-#define ARCUS_METHOD(name)                                                                   \
-    PyMethodDef {                                                                            \
-        #name, PV_FASTCALL_CAST((pv::fastcall<arcus::name, name##_args>)),                   \
-            METH_FASTCALL | METH_KEYWORDS, name##_doc                                        \
-    }
-#define ARCUS_METHOD_BOOL(name)                                                              \
-    PyMethodDef {                                                                            \
-        #name, PV_FASTCALL_CAST((pv::fastcall<arcus::name, name##_args, pv::AsBool>)),       \
-            METH_FASTCALL | METH_KEYWORDS, name##_doc                                        \
-    }
-#define ARCUS_METHODS_END PyMethodDef { nullptr, nullptr, 0, nullptr }
-#define ARCUS_ENTRY(name) pv::centry<arcus::name>(#name)
-#define ARCUS_ENTRIES_END pv::CEntry { nullptr, nullptr, nullptr }
+#define ARCUS_UNPAREN(...) __VA_ARGS__
+#define ARCUS_DECLARE(fn, policy, routine, listed, published, params, doc)                       \
+    const char* const fn##_names[] = {#fn, ARCUS_UNPAREN params, nullptr};                        \
+    const arcus::Function fn##_function(                                                           \
+        #fn, routine, listed, published,                                                           \
+        PV_FASTCALL_CAST((pv::fastcall<arcus::fn, fn##_names, policy>)),                           \
+        &pv::SignatureText<decltype(&arcus::fn)>::make, fn##_names, doc,                           \
+        pv::centry<arcus::fn>(#fn))
+
+// The declaration of a function of the module: the C entry arcus::fn, the
+// kernel routine it wraps (for the module's listing), its row in that
+// listing (whose Python functions, in order, are `__all__`), its position
+// in the entry table, its parameter names in parentheses, and its
+// docstring without the text signature, which is made from the names.
+#define ARCUS_FUNCTION(fn, routine, listed, published, params, doc)                              \
+    ARCUS_DECLARE(fn, pv::AsDefault, routine, listed, published, params, doc)
+// The same for a function whose int result is a truth value.
+#define ARCUS_PREDICATE(fn, routine, listed, published, params, doc)                             \
+    ARCUS_DECLARE(fn, pv::AsBool, routine, listed, published, params, doc)
+// A C entry that is not a Python function.
+#define ARCUS_C_ENTRY(fn, routine, listed, published)                                            \
+    const arcus::Function fn##_function(#fn, routine, listed, published, nullptr, nullptr,         \
+                                        nullptr, nullptr, pv::centry<arcus::fn>(#fn))
 
 // The book that most of the module's docstrings cite.
 #define NURBS_BOOK "L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997"

@@ -125,10 +125,7 @@ void dsplcev(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK) {
 
 namespace {
 
-
-const char* const bfunpev_args[] = {"bfunpev", "u", "span", "U", "p", nullptr};
-const char bfunpev_doc[] =
-    "bfunpev(u, span, U, p)\n--\n\n"
+ARCUS_FUNCTION(bfunpev, "OneBasisFun", 8, 16, ("u", "span", "U", "p"),
     "Basis function point evaluation.\n\n"
     "Value of the single basis function N(span, p) at u (kernel routine OneBasisFun).\n\n"
     "Parameters\n----------\n"
@@ -140,11 +137,9 @@ const char bfunpev_doc[] =
     "Notes\n-----\n"
     "0 outside the support [U[i], U[i+p+1]); 1 at the ends for the end functions.\n"
     "ValueError for p < 0 or an index i that would read outside U.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A2.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.4.\n");
 
-const char* const bfuncev_args[] = {"bfuncev", "C", "span", "U", "p", nullptr};
-const char bfuncev_doc[] =
-    "bfuncev(C, span, U, p)\n--\n\n"
+ARCUS_FUNCTION(bfuncev, "-", 9, 17, ("C", "span", "U", "p"),
     "Basis function curve evaluation.\n\n"
     "Replaces every parameter C[j] by N(span, p)(C[j]).\n\n"
     "Parameters\n----------\n"
@@ -156,11 +151,9 @@ const char bfuncev_doc[] =
     "Notes\n-----\n"
     "The loop runs with the interpreter lock released; C must not be changed\n"
     "meanwhile by another thread. ValueError when C shares memory with U.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A2.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.4.\n");
 
-const char* const bfunspev_args[] = {"bfunspev", "u", "span", "U", "p", "N", nullptr};
-const char bfunspev_doc[] =
-    "bfunspev(u, span, U, p, N)\n--\n\n"
+ARCUS_FUNCTION(bfunspev, "BasisFuns", 10, 18, ("u", "span", "U", "p", "N"),
     "Wrapper for 'BasisFuns' function of cardo C-library.\n\n"
     "The p + 1 non-zero basis functions of a span at u.\n\n"
     "Parameters\n----------\n"
@@ -173,11 +166,9 @@ const char bfunspev_doc[] =
     "Notes\n-----\n"
     "A zero-length span gives a division by zero (inf or NaN, no error).\n"
     "ValueError for p < 0, a span that would read outside U or a short N.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A2.2.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.2.\n");
 
-const char* const dbfunspev_args[] = {"dbfunspev", "u", "span", "U", "p", "k", "nders", nullptr};
-const char dbfunspev_doc[] =
-    "dbfunspev(u, span, U, p, k, nders)\n--\n\n"
+ARCUS_FUNCTION(dbfunspev, "DersBasisFuns", 11, 19, ("u", "span", "U", "p", "k", "nders"),
     "Wrapper for 'DersBasisFuns' function of cardo C-library.\n\n"
     "The non-zero basis functions of a span and their derivatives up to order k.\n\n"
     "Parameters\n----------\n"
@@ -191,11 +182,9 @@ const char dbfunspev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "Rows above p are 0.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A2.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A2.3.\n");
 
-const char* const splpev_args[] = {"splpev", "u", "U", "P", "p", nullptr};
-const char splpev_doc[] =
-    "splpev(u, U, P, p)\n--\n\n"
+ARCUS_FUNCTION(splpev, "CurvePoint", 12, 20, ("u", "U", "P", "p"),
     "Wrapper for 'CurvePoint' function of cardo C-library.\n\n"
     "Value of the spline at u.\n\n"
     "Parameters\n----------\n"
@@ -207,11 +196,9 @@ const char splpev_doc[] =
     "Notes\n-----\n"
     "ValueError with info -2 (p < 0), -1 (n < p), -3 (invalid U), -5 (u outside\n"
     "the domain); ValueError when U is shorter than n + p + 2.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.1.\n");
 
-const char* const splcev_args[] = {"splcev", "C", "U", "P", "p", nullptr};
-const char splcev_doc[] =
-    "splcev(C, U, P, p)\n--\n\n"
+ARCUS_FUNCTION(splcev, "CurveEval", 13, 21, ("C", "U", "P", "p"),
     "Wrapper for 'CurveEval' function of cardo C-library.\n\n"
     "Values of the spline at every parameter of C, in place.\n\n"
     "Parameters\n----------\n"
@@ -226,11 +213,9 @@ const char splcev_doc[] =
     "evaluated fastest (the span search starts from the previous span).\n"
     "ValueError when C shares memory with U or P (the values would overwrite\n"
     "what is still to be read): pass a copy.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.1.\n");
 
-const char* const dsplpev_args[] = {"dsplpev", "u", "U", "P", "p", "d", "CK", nullptr};
-const char dsplpev_doc[] =
-    "dsplpev(u, U, P, p, d, CK)\n--\n\n"
+ARCUS_FUNCTION(dsplpev, "CurveDerivsAlg1", 14, 22, ("u", "U", "P", "p", "d", "CK"),
     "Wrapper for 'CurveDerivsAlg1' function of cardo C-library.\n\n"
     "Derivatives of orders 0..d of the spline at u.\n\n"
     "Parameters\n----------\n"
@@ -243,11 +228,9 @@ const char dsplpev_doc[] =
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\n"
     "The codes of `splpev`, and -6 for d < 0.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.2.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.2.\n");
 
-const char* const dsplcev_args[] = {"dsplcev", "C", "U", "P", "p", "r1", "r2", "CK", nullptr};
-const char dsplcev_doc[] =
-    "dsplcev(C, U, P, p, r1, r2, CK)\n--\n\n"
+ARCUS_FUNCTION(dsplcev, "CurveDerivsEval", 15, 23, ("C", "U", "P", "p", "r1", "r2", "CK"),
     "Wrapper for 'CurveDerivsEval' function of cardo C-library.\n\n"
     "Derivatives of orders r1..r2 of the spline at every parameter of C.\n\n"
     "Parameters\n----------\n"
@@ -263,20 +246,6 @@ const char dsplcev_doc[] =
     "Info -5 r1 < 0, -6 r2 < r1, -7 empty C, -8 first or last parameter outside\n"
     "the domain, -9 wrong number of rows of CK; CK is then unchanged.\n"
     "ValueError when CK shares memory with C, U or P.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.2.\n";
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(bfunpev), ARCUS_METHOD(bfuncev), ARCUS_METHOD(bfunspev), ARCUS_METHOD(dbfunspev),
-    ARCUS_METHOD(splpev),  ARCUS_METHOD(splcev),  ARCUS_METHOD(dsplpev),  ARCUS_METHOD(dsplcev),
-    ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(bfunpev), ARCUS_ENTRY(bfuncev), ARCUS_ENTRY(bfunspev), ARCUS_ENTRY(dbfunspev),
-    ARCUS_ENTRY(splpev),  ARCUS_ENTRY(splcev),  ARCUS_ENTRY(dsplpev),  ARCUS_ENTRY(dsplcev),
-    ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" NURBS_BOOK ", A3.2.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_basis = {METHODS, ENTRIES};

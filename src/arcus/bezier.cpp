@@ -64,15 +64,12 @@ void getbezmat(int p, DArr M) {
 
 namespace {
 
-
 #define BEZIER_CODES                                                                         \
     "ValueError \"the algorithm failed with 'info' value: \" followed by -2 for an\n"       \
     "empty P, -3 for a parameter outside [0, 1]; MemoryError when the work storage\n"       \
     "cannot be allocated.\n"
 
-const char* const bezpev_args[] = {"bezpev", "u", "P", nullptr};
-const char bezpev_doc[] =
-    "bezpev(u, P)\n--\n\n"
+ARCUS_FUNCTION(bezpev, "PointOnBezierCurve", 38, 39, ("u", "P"),
     "Wrapper for 'PointOnBezierCurve' function of cardo C-library.\n\n"
     "Value at u of the Bezier segment of control points P (Bernstein form).\n\n"
     "Parameters\n----------\n"
@@ -80,11 +77,9 @@ const char bezpev_doc[] =
     "P : ndarray of float64\n    Control points; the degree is len(P) - 1.\n\n"
     "Returns\n-------\nfloat\n    The sum of B(k, n)(u) P[k].\n\n"
     "Notes\n-----\n" BEZIER_CODES "\n"
-    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n");
 
-const char* const bezpev2_args[] = {"bezpev2", "u", "P", nullptr};
-const char bezpev2_doc[] =
-    "bezpev2(u, P)\n--\n\n"
+ARCUS_FUNCTION(bezpev2, "deCasteljau1", 40, 41, ("u", "P"),
     "Wrapper for 'deCasteljau1' function of cardo C-library.\n\n"
     "Value at u of the Bezier segment of control points P (de Casteljau's\n"
     "algorithm).\n\n"
@@ -93,11 +88,9 @@ const char bezpev2_doc[] =
     "P : ndarray of float64\n    Control points; the degree is len(P) - 1.\n\n"
     "Returns\n-------\nfloat\n    The value of the segment at u.\n\n"
     "Notes\n-----\n" BEZIER_CODES "\n"
-    "References\n----------\n" NURBS_BOOK ", A1.5.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.5.\n");
 
-const char* const bezcev_args[] = {"bezcev", "C", "P", nullptr};
-const char bezcev_doc[] =
-    "bezcev(C, P)\n--\n\n"
+ARCUS_FUNCTION(bezcev, "BezierCurveEval", 39, 40, ("C", "P"),
     "Wrapper for 'BezierCurveEval' function of cardo C-library.\n\n"
     "B\xc3\xa9zier evaluation in the values of the input array 'C' (Bernstein form).\n\n"
     "Parameters\n----------\n"
@@ -108,11 +101,9 @@ const char bezcev_doc[] =
     "The C array is overwritten with the output values, you need to make a copy.\n"
     "C[i] becomes the value of the segment at C[i], as `bezpev` gives it. Every\n"
     "parameter is checked first: on an error C is unchanged. " BEZIER_CODES "\n"
-    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.3, A1.4.\n");
 
-const char* const bezcev2_args[] = {"bezcev2", "C", "P", nullptr};
-const char bezcev2_doc[] =
-    "bezcev2(C, P)\n--\n\n"
+ARCUS_FUNCTION(bezcev2, "BezierCurveEval2", 41, 42, ("C", "P"),
     "Wrapper for 'BezierCurveEval2' function of cardo C-library.\n\n"
     "B\xc3\xa9zier evaluation in the values of the input array 'C' (de Casteljau's\n"
     "algorithm).\n\n"
@@ -124,11 +115,9 @@ const char bezcev2_doc[] =
     "The C array is overwritten with the output values, you need to make a copy.\n"
     "C[i] becomes the value of the segment at C[i], as `bezpev2` gives it. Every\n"
     "parameter is checked first: on an error C is unchanged. " BEZIER_CODES "\n"
-    "References\n----------\n" NURBS_BOOK ", A1.5.\n";
+    "References\n----------\n" NURBS_BOOK ", A1.5.\n");
 
-const char* const getbezmat_args[] = {"getbezmat", "p", "M", nullptr};
-const char getbezmat_doc[] =
-    "getbezmat(p, M)\n--\n\n"
+ARCUS_FUNCTION(getbezmat, "GetBezierMatrix", 43, 44, ("p", "M"),
     "Wrapper for 'GetBezierMatrix' function of cardo C-library.\n\n"
     "Bezier matrix of degree p: it turns the control points of a segment into the\n"
     "coefficients of its power basis.\n\n"
@@ -141,18 +130,8 @@ const char getbezmat_doc[] =
     "Element (i, j) is (-1)**(i - j) * C(p, i) * C(i, j) for j <= i; the entries\n"
     "above the diagonal are left unchanged. ValueError for p < 0 or an M of fewer\n"
     "than (p + 1)**2 elements.\n\n"
-    "References\n----------\n" NURBS_BOOK ", ch. 6.\n";
+    "References\n----------\n" NURBS_BOOK ", ch. 6.\n");
 
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(bezpev),  ARCUS_METHOD(bezcev),    ARCUS_METHOD(bezpev2),
-    ARCUS_METHOD(bezcev2), ARCUS_METHOD(getbezmat), ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(bezpev),         ARCUS_ENTRY(bezcev),    ARCUS_ENTRY(bezpev2), ARCUS_ENTRY(bezcev2),
-    ARCUS_ENTRY(getbmtxelement), ARCUS_ENTRY(getbezmat), ARCUS_ENTRIES_END,
-};
+ARCUS_C_ENTRY(getbmtxelement, "GetBezierMatrixElement", 42, 43);
 
 }  // namespace
-
-const arcus::Family arcus::family_bezier = {METHODS, ENTRIES};

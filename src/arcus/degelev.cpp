@@ -35,9 +35,7 @@ void degelevc(DArr U, DArr P, int p, int t, DArr Uh, DArr Q) {
 
 namespace {
 
-const char* const degelevc_args[] = {"degelevc", "U", "P", "p", "t", "Uh", "Q", nullptr};
-const char degelevc_doc[] =
-    "degelevc(U, P, p, t, Uh, Q)\n--\n\n"
+ARCUS_FUNCTION(degelevc, "DegreeElevateCurve", 25, 30, ("U", "P", "p", "t", "Uh", "Q"),
     "Wrapper for 'DegreeElevateCurve' function of cardo C-library.\n\n"
     "Raises the degree of the spline from p to p + t without changing the curve.\n\n"
     "Parameters\n----------\n"
@@ -61,12 +59,6 @@ const char degelevc_doc[] =
     "AssertionError without a message is raised (nothing under python -O). Interior\n"
     "knots are told apart by exact comparison.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", sec. 5.5, A5.9.\n";
-
-const PyMethodDef METHODS[] = {ARCUS_METHOD(degelevc), ARCUS_METHODS_END};
-
-const pv::CEntry ENTRIES[] = {ARCUS_ENTRY(degelevc), ARCUS_ENTRIES_END};
+    NURBS_BOOK ", sec. 5.5, A5.9.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_degelev = {METHODS, ENTRIES};

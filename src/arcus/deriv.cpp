@@ -56,10 +56,7 @@ void asplcpts(DArr U, DArr P, int p, int d, DArr UK, DArr PK) {
 
 namespace {
 
-
-const char* const dsplcpts_args[] = {"dsplcpts", "U", "P", "p", "d", "r1", "r2", "PK", nullptr};
-const char dsplcpts_doc[] =
-    "dsplcpts(U, P, p, d, r1, r2, PK)\n--\n\n"
+ARCUS_FUNCTION(dsplcpts, "CurveDerivCptsAlg1", 16, 24, ("U", "P", "p", "d", "r1", "r2", "PK"),
     "Wrapper for 'CurveDerivCptsAlg1' function of cardo C-library.\n\n"
     "Control points of the derivatives of orders 0..d of a B-spline, for the\n"
     "control-point indices r1..r2.\n\n"
@@ -80,11 +77,9 @@ const char dsplcpts_doc[] =
     "[0, p]), -6 (r1 outside [0, n]), -7 (r2 outside [r1, n]); ValueError when U\n"
     "is shorter than n + p + 2 or PK has not the shape above. A zero knot\n"
     "difference raises ZeroDivisionError; the rows written before it stay written.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.3.\n");
 
-const char* const dsplcpts2_args[] = {"dsplcpts2", "U", "P", "p", "d", "UK", "PK", nullptr};
-const char dsplcpts2_doc[] =
-    "dsplcpts2(U, P, p, d, UK, PK)\n--\n\n"
+ARCUS_FUNCTION(dsplcpts2, "CurveDerivCptsAlg2", 17, 32, ("U", "P", "p", "d", "UK", "PK"),
     "Wrapper for 'CurveDerivCptsAlg2' function of cardo C-library.\n\n"
     "Knot vector and control points of the d-th derivative of a B-spline.\n\n"
     "Parameters\n----------\n"
@@ -104,11 +99,9 @@ const char dsplcpts2_doc[] =
     "-5 (d outside [0, p]); ValueError when U, UK or PK are too short. A zero\n"
     "knot difference raises ZeroDivisionError; PK then holds partial results and\n"
     "UK is not written.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A3.3.\n";
+    "References\n----------\n" NURBS_BOOK ", A3.3.\n");
 
-const char* const asplcpts_args[] = {"asplcpts", "U", "P", "p", "d", "UK", "PK", nullptr};
-const char asplcpts_doc[] =
-    "asplcpts(U, P, p, d, UK, PK)\n--\n\n"
+ARCUS_FUNCTION(asplcpts, "CurveAntiDerivCpts", 18, 31, ("U", "P", "p", "d", "UK", "PK"),
     "Wrapper for 'CurveAntiDerivCpts' function of cardo C-library.\n\n"
     "Knot vector and control points of the d-fold antiderivative of a B-spline.\n\n"
     "Parameters\n----------\n"
@@ -126,22 +119,6 @@ const char asplcpts_doc[] =
     "by k + p + 1. ValueError with info -2 (p < 0), -1 (n < p), -3 (invalid U),\n"
     "-5 (d < 0), -6 (PK shorter than len(P) + d); ValueError when U or UK are too\n"
     "short.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 3.3.\n";
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(dsplcpts),
-    ARCUS_METHOD(dsplcpts2),
-    ARCUS_METHOD(asplcpts),
-    ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(dsplcpts),
-    ARCUS_ENTRY(asplcpts),
-    ARCUS_ENTRY(dsplcpts2),
-    ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" NURBS_BOOK ", sec. 3.3.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_deriv = {METHODS, ENTRIES};

@@ -53,10 +53,7 @@ void splkref(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q) {
 
 namespace {
 
-
-const char* const splkins_args[] = {"splkins", "UP", "P", "p", "u", "r", "UQ", "Q", nullptr};
-const char splkins_doc[] =
-    "splkins(UP, P, p, u, r, UQ, Q)\n--\n\n"
+ARCUS_FUNCTION(splkins, "CurveKnotIns", 19, 25, ("UP", "P", "p", "u", "r", "UQ", "Q"),
     "Wrapper for 'CurveKnotIns' function of cardo C-library. The knot vector\n"
     "UQ and the control points Q of the same curve with the knot u inserted r\n"
     "times.\n\n"
@@ -78,11 +75,9 @@ const char splkins_doc[] =
     "ValueError with info -2 (p < 0), -1 (np < p), -3 (invalid UP), -5 (u outside\n"
     "the domain), -7 (multiplicity of u above p), -8 (r <= 0 or r + s > p);\n"
     "ValueError when UP, UQ or Q are too short. UQ and Q are then unchanged.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A5.1.\n";
+    "References\n----------\n" NURBS_BOOK ", A5.1.\n");
 
-const char* const splkref_args[] = {"splkref", "U", "P", "p", "X", "Ubar", "Q", nullptr};
-const char splkref_doc[] =
-    "splkref(U, P, p, X, Ubar, Q)\n--\n\n"
+ARCUS_FUNCTION(splkref, "RefineKnotVectCurve", 20, 33, ("U", "P", "p", "X", "Ubar", "Q"),
     "Wrapper for 'RefineKnotVectCurve' function of cardo C-library.\n\n"
     "Knot refinement: inserts all the knots of X in one pass, the curve unchanged.\n\n"
     "Parameters\n----------\n"
@@ -99,20 +94,6 @@ const char splkref_doc[] =
     "not strictly inside the domain), -6 (empty X); ValueError when U, Ubar or Q\n"
     "are too short. Ubar and Q are then unchanged. A non-ascending X gives a\n"
     "meaningless result, but nothing is written outside Ubar and Q.\n\n"
-    "References\n----------\n" NURBS_BOOK ", A5.4.\n";
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(splkins),
-    ARCUS_METHOD(splkref),
-    ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(splkins),
-    ARCUS_ENTRY(splkref),
-    ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" NURBS_BOOK ", A5.4.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_insert = {METHODS, ENTRIES};

@@ -211,10 +211,7 @@ void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
 
 namespace {
 
-
-const char* const gcsplint_args[] = {"gcsplint", "xp", "fp", "p", "U", "P", nullptr};
-const char gcsplint_doc[] =
-    "gcsplint(xp, fp, p, U, P)\n--\n\n"
+ARCUS_FUNCTION(gcsplint, "-", 26, 7, ("xp", "fp", "p", "U", "P"),
     "Global Curve Spline Interpolation to point data\n\n"
     "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n.\n\n"
     "Parameters\n----------\n"
@@ -241,11 +238,9 @@ const char gcsplint_doc[] =
     "matrix does not fit the band; Exception \"'dgesv' LAPACK function failed with\n"
     "'info' value: ...\" when the solver fails.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.2.1.\n";
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.1.\n");
 
-const char* const gdsplint_args[] = {"gdsplint", "xp", "fp", "p", "U", "P", "dy", nullptr};
-const char gdsplint_doc[] =
-    "gdsplint(xp, fp, p, U, P, dy=(0.0, 0.0))\n--\n\n"
+ARCUS_FUNCTION(gdsplint, "-", 27, 8, ("xp", "fp", "p", "U", "P", "dy"),
     "Global curve Interpolation with end Derivatives specified\n\n"
     "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n, with the\n"
     "first derivative prescribed at both ends.\n\n"
@@ -267,12 +262,9 @@ const char gdsplint_doc[] =
     "abscissa outside the knot domain or a collocation matrix outside the band;\n"
     "Exception \"'dgesv' LAPACK function failed with 'info' value: ...\" when the\n"
     "solver fails. The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.2.2.\n";
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.2.\n");
 
-const char* const gadsplint_args[] = {"gadsplint", "xp", "fp", "p", "Ds", "De", "U", "P",
-                                      nullptr};
-const char gadsplint_doc[] =
-    "gadsplint(xp, fp, p, Ds, De, U, P)\n--\n\n"
+ARCUS_FUNCTION(gadsplint, "-", 28, 12, ("xp", "fp", "p", "Ds", "De", "U", "P"),
     "Global cuve Iterpolation with Arbitrary End Derivatives\n\n"
     "B-spline of degree p through the points (xp[i], fp[i]), i = 0..n, with k =\n"
     "len(Ds) derivatives prescribed at the start and l = len(De) at the end.\n\n"
@@ -299,11 +291,9 @@ const char gadsplint_doc[] =
     "fails. The numeric work runs with the interpreter lock released.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, Curve Interpolation with Arbitrary End Derivatives,\n"
-    "Engineering with Computers 16, 2000.\n";
+    "Engineering with Computers 16, 2000.\n");
 
-const char* const cdsplint_args[] = {"cdsplint", "xp", "fp", "U", "P", "dy", nullptr};
-const char cdsplint_doc[] =
-    "cdsplint(xp, fp, U, P, dy=(0.0, 0.0))\n--\n\n"
+ARCUS_FUNCTION(cdsplint, "SolveTridiagonal", 29, 9, ("xp", "fp", "U", "P", "dy"),
     "Wrapper for 'SolveTridiagonal' function of cardo C-library.\n\n"
     "Cubic C2 spline interpolation with end slopes: the interior knots are the\n"
     "interior abscissae.\n\n"
@@ -323,18 +313,6 @@ const char cdsplint_doc[] =
     "fewer than four points, -3 for decreasing abscissae, or for a U of other than\n"
     "n + 7 elements; ZeroDivisionError for repeated interior abscissae.\n"
     "The numeric work runs with the interpreter lock released.\n\n"
-    "References\n----------\n" NURBS_BOOK ", sec. 9.2.3, A9.2.\n";
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(gcsplint), ARCUS_METHOD(gdsplint), ARCUS_METHOD(gadsplint),
-    ARCUS_METHOD(cdsplint), ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(gcsplint), ARCUS_ENTRY(gdsplint), ARCUS_ENTRY(gadsplint),
-    ARCUS_ENTRY(cdsplint), ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" NURBS_BOOK ", sec. 9.2.3, A9.2.\n");
 
 }  // namespace
-
-const arcus::Family arcus::family_interp = {METHODS, ENTRIES};

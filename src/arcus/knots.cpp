@@ -111,9 +111,7 @@ int distintknots(DArr U, int p) {
 
 namespace {
 
-const char* const validknots_args[] = {"validknots", "p", "U", nullptr};
-const char validknots_doc[] =
-    "validknots(p, U)\n--\n\n"
+ARCUS_PREDICATE(validknots, "ValidKnotVector", 0, 0, ("p", "U"),
     "Wrapper for 'ValidKnotVector' function of cardo C-library.\n\n"
     "Check a clamped knot vector of degree p.\n\n"
     "Parameters\n----------\n"
@@ -127,11 +125,9 @@ const char validknots_doc[] =
     "max(1e-9 * max(|a|, |b|), 1e-13). A vector of fewer than 2(p + 1) knots, or a\n"
     "negative p, is reported invalid.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", ch. 2.\n";
+    NURBS_BOOK ", ch. 2.\n");
 
-const char* const eqspaced_args[] = {"eqspaced", "xp", "p", "U", nullptr};
-const char eqspaced_doc[] =
-    "eqspaced(xp, p, U)\n--\n\n"
+ARCUS_FUNCTION(eqspaced, "EquallySpaced", 1, 1, ("xp", "p", "U"),
     "Wrapper for 'EquallySpaced' function of cardo C-library.\n\n"
     "Clamped knot vector with equally spaced interior knots.\n\n"
     "Parameters\n----------\n"
@@ -143,11 +139,9 @@ const char eqspaced_doc[] =
     "U[0..p] = u[0], U[n+1..n+p+1] = u[n], U[p+j] = j (u[n] - u[0]) / (n - p + 1) + u[0].\n"
     "ValueError for p < 0, an empty xp or a U shorter than n + p + 2.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n");
 
-const char* const averaging_args[] = {"averaging", "xp", "p", "U", nullptr};
-const char averaging_doc[] =
-    "averaging(xp, p, U)\n--\n\n"
+ARCUS_FUNCTION(averaging, "AveragingAlg1", 2, 2, ("xp", "p", "U"),
     "Wrapper for 'AveragingAlg1' function of cardo C-library.\n\n"
     "Clamped knot vector by averaging the parameter values.\n\n"
     "Parameters\n----------\n"
@@ -159,11 +153,9 @@ const char averaging_doc[] =
     "U[p+j] = (u[j] + ... + u[j+p-1]) / p for j = 1..n-p; the suitable knots for\n"
     "`gcsplint`. ValueError for p < 0, an empty xp or a short U.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n");
 
-const char* const averaging2_args[] = {"averaging2", "xp", "p", "U", nullptr};
-const char averaging2_doc[] =
-    "averaging2(xp, p, U)\n--\n\n"
+ARCUS_FUNCTION(averaging2, "AveragingAlg2", 3, 3, ("xp", "p", "U"),
     "Wrapper for 'AveragingAlg2' function of cardo C-library.\n\n"
     "Knot vector for interpolation with both end derivatives given.\n\n"
     "Parameters\n----------\n"
@@ -175,11 +167,9 @@ const char averaging2_doc[] =
     "U[p+1+i] = (u[i] + ... + u[i+p-1]) / p for i = 0..n-p+1; the suitable knots for\n"
     "`gdsplint`. ValueError for p < 0, an empty xp or a short U.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", sec. 9.2.2.\n";
+    NURBS_BOOK ", sec. 9.2.2.\n");
 
-const char* const averaging3_args[] = {"averaging3", "xp", "p", "k", "l", "U", nullptr};
-const char averaging3_doc[] =
-    "averaging3(xp, p, k, l, U)\n--\n\n"
+ARCUS_FUNCTION(averaging3, "AveragingAlg3", 4, 4, ("xp", "p", "k", "l", "U"),
     "Wrapper for 'AveragingAlg3' function of cardo C-library.\n\n"
     "Knot vector for k derivative constraints at the start and l at the end.\n\n"
     "Parameters\n----------\n"
@@ -195,11 +185,9 @@ const char averaging3_doc[] =
     "negative p, k or l, an empty xp or a short U.\n\n"
     "References\n----------\n"
     "L. Piegl, W. Tiller, Curve Interpolation with Arbitrary End Derivatives,\n"
-    "Engineering with Computers 16, 2000.\n";
+    "Engineering with Computers 16, 2000.\n");
 
-const char* const kevalappr_args[] = {"kevalappr", "xp", "p", "U", nullptr};
-const char kevalappr_doc[] =
-    "kevalappr(xp, p, U)\n--\n\n"
+ARCUS_FUNCTION(kevalappr, "KnotEvalL2Approx", 34, 6, ("xp", "p", "U"),
     "Wrapper for 'KnotEvalL2Approx' function of cardo C-library.\n\n"
     "Knot vector for least-squares approximation.\n\n"
     "Parameters\n----------\n"
@@ -213,11 +201,9 @@ const char kevalappr_doc[] =
     "a = j d - i. ValueError when U asks for more than len(xp) + p control points\n"
     "(the rule would then read before xp[0]).\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", eq. 9.68, 9.69.\n";
+    NURBS_BOOK ", eq. 9.68, 9.69.\n");
 
-const char* const averagcpts_args[] = {"averagcpts", "U", "p", "C", nullptr};
-const char averagcpts_doc[] =
-    "averagcpts(U, p, C)\n--\n\n"
+ARCUS_FUNCTION(averagcpts, "AveragingCpts", 5, 13, ("U", "p", "C"),
     "Wrapper for 'AveragingCpts' function of cardo C-library.\n\n"
     "Parameters of the control points (Greville abscissae).\n\n"
     "Parameters\n----------\n"
@@ -229,11 +215,9 @@ const char averagcpts_doc[] =
     "ValueError with info -2 for p < 0, -1 for n < p, -3 for an invalid knot\n"
     "vector; C is then unchanged. With p = 0 the quotient is 0/0.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", eq. 9.8.\n";
+    NURBS_BOOK ", eq. 9.8.\n");
 
-const char* const findspan_args[] = {"findspan", "p", "u", "U", nullptr};
-const char findspan_doc[] =
-    "findspan(p, u, U)\n--\n\n"
+ARCUS_FUNCTION(findspan, "FindSpan", 6, 14, ("p", "u", "U"),
     "Wrapper for 'FindSpan' function of cardo C-library.\n\n"
     "Knot span index of u.\n\n"
     "Parameters\n----------\n"
@@ -248,11 +232,9 @@ const char findspan_doc[] =
     "same spans. ValueError with info -1 for p < 0 and -3 for an invalid knot vector. u is not\n"
     "checked against the domain: outside it the nearest end span is returned.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", A2.1.\n";
+    NURBS_BOOK ", A2.1.\n");
 
-const char* const findspanmult_args[] = {"findspanmult", "p", "u", "U", nullptr};
-const char findspanmult_doc[] =
-    "findspanmult(p, u, U)\n--\n\n"
+ARCUS_FUNCTION(findspanmult, "FindSpanMult", 7, 15, ("p", "u", "U"),
     "Wrapper for 'FindSpanMult' function of cardo C-library.\n\n"
     "Knot span index of u and the multiplicity of u in U.\n\n"
     "Parameters\n----------\n"
@@ -265,11 +247,9 @@ const char findspanmult_doc[] =
     "The checks of `findspan`. At the right end the span is n and mult is\n"
     "normally 0.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", A2.1.\n";
+    NURBS_BOOK ", A2.1.\n");
 
-const char* const knotsdegelev_args[] = {"knotsdegelev", "U", "p", "Uh", nullptr};
-const char knotsdegelev_doc[] =
-    "knotsdegelev(U, p, Uh)\n--\n\n"
+ARCUS_FUNCTION(knotsdegelev, "IncreaseMultByOne", 37, 38, ("U", "p", "Uh"),
     "Wrapper for 'IncreaseMultByOne' function of cardo C-library.\n\n"
     "Knot vector of a degree elevation by one: every distinct knot gains a copy.\n\n"
     "Parameters\n----------\n"
@@ -282,22 +262,8 @@ const char knotsdegelev_doc[] =
     "The length of Uh is trusted: a wrong length gives a wrong vector, never a\n"
     "write or read outside the arrays.\n\n"
     "References\n----------\n"
-    NURBS_BOOK ", sec. 5.5.\n";
+    NURBS_BOOK ", sec. 5.5.\n");
 
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD_BOOL(validknots), ARCUS_METHOD(eqspaced),     ARCUS_METHOD(averaging),
-    ARCUS_METHOD(averaging2),      ARCUS_METHOD(averaging3),   ARCUS_METHOD(kevalappr),
-    ARCUS_METHOD(averagcpts),      ARCUS_METHOD(findspan),     ARCUS_METHOD(findspanmult),
-    ARCUS_METHOD(knotsdegelev),    ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(validknots),   ARCUS_ENTRY(eqspaced),   ARCUS_ENTRY(averaging),
-    ARCUS_ENTRY(averaging2),   ARCUS_ENTRY(averaging3), ARCUS_ENTRY(distintknots),
-    ARCUS_ENTRY(kevalappr),    ARCUS_ENTRY(averagcpts), ARCUS_ENTRY(findspan),
-    ARCUS_ENTRY(findspanmult), ARCUS_ENTRY(knotsdegelev), ARCUS_ENTRIES_END,
-};
+ARCUS_C_ENTRY(distintknots, "DistinctKnots", arcus::NOT_LISTED, 5);
 
 }  // namespace
-
-const arcus::Family arcus::family_knots = {METHODS, ENTRIES};

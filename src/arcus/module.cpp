@@ -1,5 +1,5 @@
-// Module frame of pyvelt.arcus: initialisation, the Python functions in the
-// order of `__all__`, the C entry table and `_check_info`.
+// Module frame of pyvelt.arcus: initialisation, the module's functions and
+// C entry table made from the functions' declarations, and `_check_info`.
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
 #include "arcus/arcus.hpp"
 
@@ -15,73 +15,42 @@
 
 namespace {
 
-using arcus::Family;
+using arcus::Function;
 
-const Family* const FAMILIES[] = {
-    &arcus::family_knots,  &arcus::family_basis,   &arcus::family_deriv,  &arcus::family_insert,
-    &arcus::family_remove, &arcus::family_degelev, &arcus::family_bezier, &arcus::family_interp,
-    &arcus::family_approx, &arcus::family_algebra,
-};
+std::vector<const Function*>& registry() {
+    static std::vector<const Function*> all;
+    return all;
+}
 
-// The Python functions, in this order.
-const char* const ALL[] = {
-    "validknots", "eqspaced",  "averaging",     "averaging2", "averaging3", "averagcpts",
-    "findspan",   "findspanmult", "bfunpev",    "bfuncev",    "bfunspev",   "dbfunspev",
-    "splpev",     "splcev",    "dsplpev",       "dsplcev",    "dsplcpts",   "dsplcpts2",
-    "asplcpts",   "splkins",   "splkref",       "splkrem",    "splksrem",   "splkrem_notol",
-    "getbndrem",  "degelevc",  "gcsplint",      "gdsplint",   "gadsplint",  "cdsplint",
-    "splcjoin",   "splcsli",   "knotuniondim",  "splcsum",    "kevalappr",  "gcsplapp",
-    "gdsplapp",   "knotsdegelev", "bezpev",     "bezcev",     "bezpev2",    "bezcev2",
-    "getbezmat",
-};
+// The declarations in the order of one of their positions (`listed` or
+// `published`), those without one left out; SystemError when the positions
+// do not number 0, 1, 2, ... exactly once each.
+bool in_order(int Function::*pos, const char* what, std::vector<const Function*>& out) {
+    out.clear();
+    for (const Function* f : registry()) {
+        if (f->*pos < 0) continue;
+        if (static_cast<std::size_t>(f->*pos) >= out.size()) out.resize(f->*pos + 1, nullptr);
+        if (out[f->*pos]) {
+            return pv::fail(PyExc_SystemError, "arcus: '%s' and '%s' share %s position %d",
+                            out[f->*pos]->name, f->name, what, f->*pos);
+        }
+        out[f->*pos] = f;
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (!out[i]) return pv::fail(PyExc_SystemError, "arcus: no function at %s position %zu", what, i);
+    }
+    return true;
+}
 
-// The C entries, in publication order.
-const char* const ENTRIES[] = {
-    "validknots", "eqspaced",     "averaging",  "averaging2",    "averaging3", "distintknots",
-    "kevalappr",  "gcsplint",     "gdsplint",   "cdsplint",      "gcsplapp",   "gdsplapp",
-    "gadsplint",  "averagcpts",   "findspan",   "findspanmult",  "bfunpev",    "bfuncev",
-    "bfunspev",   "dbfunspev",    "splpev",     "splcev",        "dsplpev",    "dsplcev",
-    "dsplcpts",   "splkins",      "splkrem",    "splksrem",      "splkrem_notol", "getbndrem",
-    "degelevc",   "asplcpts",     "dsplcpts2",  "splkref",       "splcjoin",   "splcsli",
-    "knotuniondim", "splcsum",    "knotsdegelev", "bezpev",      "bezcev",     "bezpev2",
-    "bezcev2",    "getbmtxelement", "getbezmat",
-};
-
-// Rows of the module docstring: function and the kernel routine it wraps.
-const char* const DOC_ROWS[][2] = {
-    {"validknots", "ValidKnotVector"}, {"eqspaced", "EquallySpaced"},
-    {"averaging", "AveragingAlg1"},    {"averaging2", "AveragingAlg2"},
-    {"averaging3", "AveragingAlg3"},   {"averagcpts", "AveragingCpts"},
-    {"findspan", "FindSpan"},          {"findspanmult", "FindSpanMult"},
-    {"bfunpev", "OneBasisFun"},        {"bfuncev", "-"},
-    {"bfunspev", "BasisFuns"},         {"dbfunspev", "DersBasisFuns"},
-    {"splpev", "CurvePoint"},          {"splcev", "CurveEval"},
-    {"dsplpev", "CurveDerivsAlg1"},    {"dsplcev", "CurveDerivsEval"},
-    {"dsplcpts", "CurveDerivCptsAlg1"}, {"dsplcpts2", "CurveDerivCptsAlg2"},
-    {"asplcpts", "CurveAntiDerivCpts"}, {"splkins", "CurveKnotIns"},
-    {"splkref", "RefineKnotVectCurve"}, {"splkrem", "RemoveCurveKnot"},
-    {"splksrem", "RemoveCurveKnots"},  {"splkrem_notol", "RemoveCurveKnotWithoutTol"},
-    {"getbndrem", "GetRemovalBndCurve"}, {"degelevc", "DegreeElevateCurve"},
-    {"gcsplint", "-"},                 {"gdsplint", "-"},
-    {"gadsplint", "-"},                {"cdsplint", "SolveTridiagonal"},
-    {"splcjoin", "-"},                 {"splcsli", "-"},
-    {"knotuniondim", "-"},             {"splcsum", "-"},
-    {"kevalappr", "KnotEvalL2Approx"}, {"gcsplapp", "-"},
-    {"gdsplapp", "-"},                 {"knotsdegelev", "IncreaseMultByOne"},
-    {"bezpev", "PointOnBezierCurve"},  {"bezcev", "BezierCurveEval"},
-    {"bezpev2", "deCasteljau1"},       {"bezcev2", "BezierCurveEval2"},
-    {"getbmtxelement", "GetBezierMatrixElement"}, {"getbezmat", "GetBezierMatrix"},
-};
-
-std::string module_doc() {
+std::string module_doc(const std::vector<const Function*>& listed) {
     std::string s = "In this module there are some wrapper for cardo C-library functions.\n\n";
     char line[128];
     std::snprintf(line, sizeof line, "%-18s%s\n", "All functions", "Wrapper for");
     s += line;
     std::snprintf(line, sizeof line, "%-18s%s\n", "-------------", "-------------------------");
     s += line;
-    for (const auto& row : DOC_ROWS) {
-        std::snprintf(line, sizeof line, "%-18s%s\n", row[0], row[1]);
+    for (const Function* f : listed) {
+        std::snprintf(line, sizeof line, "%-18s%s\n", f->name, f->routine);
         s += line;
     }
     return s;
@@ -100,32 +69,8 @@ const char check_info_doc[] =
     "NotImplementedError, Exception, IndexError, Exception for 1 to 6.\n\n"
     "References\n----------\nThe status convention of the cardo kernel.\n";
 
-template <typename Pred>
-const void* find_in_families(const char* name, Pred pick) {
-    for (const Family* f : FAMILIES) {
-        const void* hit = pick(*f, name);
-        if (hit) return hit;
-    }
-    return nullptr;
-}
-
-const PyMethodDef* find_method(const char* name) {
-    return static_cast<const PyMethodDef*>(find_in_families(name, [](const Family& f, const char* n) -> const void* {
-        for (const PyMethodDef* m = f.methods; m->ml_name; ++m)
-            if (std::strcmp(m->ml_name, n) == 0) return m;
-        return nullptr;
-    }));
-}
-
-const pv::CEntry* find_entry(const char* name) {
-    return static_cast<const pv::CEntry*>(find_in_families(name, [](const Family& f, const char* n) -> const void* {
-        for (const pv::CEntry* e = f.entries; e->name; ++e)
-            if (std::strcmp(e->name, n) == 0) return e;
-        return nullptr;
-    }));
-}
-
 std::vector<PyMethodDef> g_methods;
+std::vector<std::string> g_docs;
 std::string g_doc;
 PyModuleDef g_def = {PyModuleDef_HEAD_INIT, "arcus", nullptr, -1, nullptr,
                      nullptr, nullptr, nullptr, nullptr};
@@ -174,18 +119,26 @@ PyObject* init() {
     }
     if (!warn_on_version_mismatch()) return nullptr;
 
-    // 2. The module and its functions.
+    // 2. The module and its functions, in the order of the listing.
+    std::vector<const Function*> listed, published;
+    if (!in_order(&Function::listed, "listing", listed) ||
+        !in_order(&Function::published, "entry table", published)) {
+        return nullptr;
+    }
     g_methods.clear();
-    for (const char* name : ALL) {
-        const PyMethodDef* m = find_method(name);
-        if (!m) return pv::raise(PyExc_SystemError, "arcus: function '%s' is not built", name);
-        g_methods.push_back(*m);
+    g_docs.clear();
+    g_docs.reserve(listed.size());
+    for (const Function* f : listed) {
+        if (!f->py) continue;
+        g_docs.push_back(f->signature(f->names, false) + "\n--\n\n" + f->doc);
+        g_methods.push_back(PyMethodDef{f->name, f->py, METH_FASTCALL | METH_KEYWORDS,
+                                        g_docs.back().c_str()});
     }
     g_methods.push_back(PyMethodDef{"_check_info",
                                     PV_FASTCALL_CAST((pv::fastcall<check_info_entry, check_info_args>)),
                                     METH_FASTCALL | METH_KEYWORDS, check_info_doc});
     g_methods.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
-    g_doc = module_doc();
+    g_doc = module_doc(listed);
     g_def.m_doc = g_doc.c_str();
     g_def.m_methods = g_methods.data();
     pv::Ref mod(PyModule_Create(&g_def));
@@ -193,11 +146,7 @@ PyObject* init() {
 
     // 3. The C entry table.
     std::vector<const pv::CEntry*> entries;
-    for (const char* name : ENTRIES) {
-        const pv::CEntry* e = find_entry(name);
-        if (!e) return pv::raise(PyExc_SystemError, "arcus: C entry '%s' is not built", name);
-        entries.push_back(e);
-    }
+    for (const Function* f : published) entries.push_back(&f->entry);
     if (!pv::publish_capi(mod.get(), entries.data(), static_cast<Py_ssize_t>(entries.size())))
         return nullptr;
 
@@ -217,11 +166,12 @@ PyObject* init() {
     }
     pv::set_array_probe(pv::numpy_probe);
 
-    // 7. __all__.
+    // 7. __all__: the Python functions of the listing.
     pv::Ref all(PyList_New(0));
     if (!all) return nullptr;
-    for (const char* name : ALL) {
-        pv::Ref s(PyUnicode_FromString(name));
+    for (const Function* f : listed) {
+        if (!f->py) continue;
+        pv::Ref s(PyUnicode_FromString(f->name));
         if (!s || PyList_Append(all.get(), s.get()) < 0) return nullptr;
     }
     if (PyModule_AddObject(mod.get(), "__all__", all.get()) < 0) return nullptr;
@@ -232,6 +182,14 @@ PyObject* init() {
 }
 
 }  // namespace
+
+arcus::Function::Function(const char* name_, const char* routine_, int listed_, int published_,
+                          PyCFunction py_, std::string (*signature_)(const char* const*, bool),
+                          const char* const* names_, const char* doc_, pv::CEntry entry_)
+    : name(name_), routine(routine_), listed(listed_), published(published_), py(py_),
+      signature(signature_), names(names_), doc(doc_), entry(entry_) {
+    registry().push_back(this);
+}
 
 // Single-phase initialisation, on purpose. A second initialisation in the
 // process (another interpreter, or a direct call of PyInit_arcus) must fail

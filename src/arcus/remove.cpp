@@ -86,9 +86,7 @@ namespace {
     "than the multiplicity of u, -9 tol < 0; MemoryError when the work storage\n"           \
     "cannot be allocated. U and P are then unchanged.\n"
 
-const char* const splkrem_args[] = {"splkrem", "U", "P", "p", "u", "num", "tol", nullptr};
-const char splkrem_doc[] =
-    "splkrem(U, P, p, u, num, tol=1e-11)\n--\n\n"
+ARCUS_FUNCTION(splkrem, "RemoveCurveKnot", 21, 26, ("U", "P", "p", "u", "num", "tol"),
     "Wrapper for 'RemoveCurveKnot' function of cardo C-library. It returns the\n"
     "number of times the knot u has been removed; every removal changes the curve\n"
     "by less than `tol` on the whole domain.\n\n"
@@ -106,11 +104,9 @@ const char splkrem_doc[] =
     "U and P are overwritten: the new spline occupies U[:len(U) - t] and\n"
     "P[:len(P) - t], the last t entries keep stale values. Make a copy of U and P\n"
     "beforehand when the input is still needed.\n\n" REMOVAL_CODES "\n"
-    "References\n----------\n" REMOVAL_REF;
+    "References\n----------\n" REMOVAL_REF);
 
-const char* const splksrem_args[] = {"splksrem", "U", "P", "p", "tol", nullptr};
-const char splksrem_doc[] =
-    "splksrem(U, P, p, tol=1e-11)\n--\n\n"
+ARCUS_FUNCTION(splksrem, "RemoveCurveKnots", 22, 27, ("U", "P", "p", "tol"),
     "Wrapper for 'RemoveCurveKnots' function of cardo C-library.\n\n"
     "Removes, for each distinct interior knot in increasing order, as many of its\n"
     "copies as can go while every removal changes the curve by less than `tol`.\n\n"
@@ -130,11 +126,9 @@ const char splksrem_doc[] =
     "value: \" followed by the code: -2 p < 0, -1 n < p, -3 invalid knot vector,\n"
     "-5 tol < 0 or NaN; MemoryError when the work storage cannot be allocated.\n"
     "U and P are then unchanged.\n\n"
-    "References\n----------\n" REMOVAL_REF;
+    "References\n----------\n" REMOVAL_REF);
 
-const char* const splkrem_notol_args[] = {"splkrem_notol", "U", "P", "p", "u", "num", nullptr};
-const char splkrem_notol_doc[] =
-    "splkrem_notol(U, P, p, u, num)\n--\n\n"
+ARCUS_FUNCTION(splkrem_notol, "RemoveCurveKnotWithoutTol", 23, 28, ("U", "P", "p", "u", "num"),
     "Wrapper for 'RemoveCurveKnotWithoutTol' function of cardo C-library.\n\n"
     "Removes the knot u num times whatever the change of the curve (`splkrem` with\n"
     "an infinite tolerance).\n\n"
@@ -151,11 +145,9 @@ const char splkrem_notol_doc[] =
     "Notes\n-----\n"
     "U and P are overwritten as by `splkrem`; make a copy beforehand when the\n"
     "input is still needed.\n\n" REMOVAL_CODES "\n"
-    "References\n----------\n" REMOVAL_REF;
+    "References\n----------\n" REMOVAL_REF);
 
-const char* const getbndrem_args[] = {"getbndrem", "U", "P", "p", "u", nullptr};
-const char getbndrem_doc[] =
-    "getbndrem(U, P, p, u)\n--\n\n"
+ARCUS_FUNCTION(getbndrem, "GetRemovalBndCurve", 24, 29, ("U", "P", "p", "u"),
     "Wrapper for 'GetRemovalBndCurve' function of cardo C-library.\n\n"
     "Bound of the change of the curve by one removal of the knot u.\n\n"
     "Parameters\n----------\n"
@@ -171,18 +163,6 @@ const char getbndrem_doc[] =
     "-2 for p < 0, -1 for n < p, -7 when the trial would need a control point\n"
     "before P[0] or after P[n] (the start and end knots, u in the first or last\n"
     "span) or u has more than p + 1 copies.\n\n"
-    "References\n----------\n" REMOVAL_REF;
-
-const PyMethodDef METHODS[] = {
-    ARCUS_METHOD(splkrem),   ARCUS_METHOD(splksrem), ARCUS_METHOD(splkrem_notol),
-    ARCUS_METHOD(getbndrem), ARCUS_METHODS_END,
-};
-
-const pv::CEntry ENTRIES[] = {
-    ARCUS_ENTRY(splkrem),   ARCUS_ENTRY(splksrem), ARCUS_ENTRY(splkrem_notol),
-    ARCUS_ENTRY(getbndrem), ARCUS_ENTRIES_END,
-};
+    "References\n----------\n" REMOVAL_REF);
 
 }  // namespace
-
-const arcus::Family arcus::family_remove = {METHODS, ENTRIES};

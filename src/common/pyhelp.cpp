@@ -25,6 +25,14 @@ bool interrupt_requested() {
 
 }  // namespace
 
+std::string double_text(double v) {
+    char* s = PyOS_double_to_string(v, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (!s) return std::string("?");
+    std::string r(s);
+    PyMem_Free(s);
+    return r;
+}
+
 // ---------------------------------------------------------------- errors
 
 PyObject* raise(PyObject* type, const char* fmt, ...) {

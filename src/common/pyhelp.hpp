@@ -296,6 +296,43 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 #define PV_FASTCALL_CAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
 
+// The text of a double as Python's repr() writes it.
+std::string double_text(double v);
+
+// The default of an optional parameter of C type T as the text signature
+// shows it (specialised beside each optional kind).
+template <typename T>
+struct DefaultText;
+
+// The text signature of a function or method whose C implementation is F
+// (a method's first parameter, the object, is not shown): "name(a, b, c=1)"
+// from the names (Names[0] the function name) and, for an optional
+// parameter, its C type's default.
+template <typename T>
+constexpr auto default_of() -> std::string (*)() {
+    if constexpr (Arg<T>::optional) return &DefaultText<T>::make;
+    else return nullptr;
+}
+
+template <typename Sig>
+struct SignatureText;
+template <typename R, typename... A>
+struct SignatureText<R (*)(A...)> {
+    static std::string make(const char* const* names, bool skip_first) {
+        using Show = std::string (*)();
+        const Show defaults[] = {default_of<A>()..., nullptr};
+        std::string s = names[0];
+        s += "(";
+        const int first = skip_first ? 1 : 0;
+        for (int i = first; i < int(sizeof...(A)); ++i) {
+            if (i > first) s += ", ";
+            s += names[i - first + 1];
+            if (defaults[i]) s += "=" + defaults[i]();
+        }
+        return s + ")";
+    }
+};
+
 // ---------------------------------------------------------------- C entry tables
 
 // Signature text of a C entry, derived from its C++ type.
