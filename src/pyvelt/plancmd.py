@@ -7,6 +7,8 @@ from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
+from pyvelt.cmdio import CommandError, csv_rows, need_finite
+
 __all__ = ["register", "run_plan", "load_rows"]
 
 
@@ -29,8 +31,6 @@ def load_rows(path: str) -> Tuple[np.ndarray, List[str]]:
     -----
     CommandError names the line of a row that does not hold J finite numbers.
     """
-    from pyvelt.cli import CommandError, csv_rows, need_finite
-
     rows: List[List[float]] = []
     names: Optional[List[str]] = None
     width = None
@@ -73,7 +73,6 @@ _limit_list.__name__ = "limit"
 
 
 def _limit(values: Optional[List[float]], name: str, J: int) -> Any:
-    from pyvelt.cli import CommandError
 
     if values is None:
         return None
