@@ -132,24 +132,29 @@ struct TrajObj {
 
 // ---------------------------------------------------------------- module state
 
-// C entries of pyvelt.arcus, bound at import.
+// C entries of pyvelt.arcus, bound at import: each named once with its type,
+// whose signature text is checked against the capsule's name.
+#define DUCTUS_ARCUS_ENTRIES(X)                                                                     \
+    X(distintknots, int, (DArr U, int p))                                                           \
+    X(averagcpts, void, (DArr U, int p, DArr C))                                                    \
+    X(splpev, double, (double u, DArr U, DArr P, int p))                                            \
+    X(splcev, void, (DArr C, DArr U, DArr P, int p))                                                \
+    X(dsplpev, void, (double u, DArr U, DArr P, int p, int d, DArr CK))                             \
+    X(dsplcev, void, (DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK))                     \
+    X(splkins, void, (DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q))                    \
+    X(splkrem, int, (DArr U, DArr P, int p, double u, int num, const OptTol* tol))                  \
+    X(splksrem, int, (DArr U, DArr P, int p, const OptTol* tol))                                    \
+    X(splkrem_notol, int, (DArr U, DArr P, int p, double u, int num))                               \
+    X(degelevc, void, (DArr U, DArr P, int p, int t, DArr Uh, DArr Q))                              \
+    X(asplcpts, void, (DArr U, DArr P, int p, int d, DArr UK, DArr PK))                             \
+    X(dsplcpts2, int, (DArr U, DArr P, int p, int d, DArr UK, DArr PK))                             \
+    X(splkref, void, (DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q))                            \
+    X(knotuniondim, PyObject*, (DArr U1, DArr U2, int p))                                           \
+    X(splcsum, void, (DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk, DArr PK))
 struct Arcus {
-    int (*distintknots)(DArr U, int p);
-    void (*averagcpts)(DArr U, int p, DArr C);
-    double (*splpev)(double u, DArr U, DArr P, int p);
-    void (*splcev)(DArr C, DArr U, DArr P, int p);
-    void (*dsplpev)(double u, DArr U, DArr P, int p, int d, DArr CK);
-    void (*dsplcev)(DArr C, DArr U, DArr P, int p, int r1, int r2, DArr2 CK);
-    void (*splkins)(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q);
-    int (*splkrem)(DArr U, DArr P, int p, double u, int num, const OptTol* tol);
-    int (*splksrem)(DArr U, DArr P, int p, const OptTol* tol);
-    int (*splkrem_notol)(DArr U, DArr P, int p, double u, int num);
-    void (*degelevc)(DArr U, DArr P, int p, int t, DArr Uh, DArr Q);
-    void (*asplcpts)(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
-    int (*dsplcpts2)(DArr U, DArr P, int p, int d, DArr UK, DArr PK);
-    void (*splkref)(DArr U, DArr P, int p, DArr X, DArr Ubar, DArr Q);
-    PyObject* (*knotuniondim)(DArr U1, DArr U2, int p);
-    void (*splcsum)(DArr U1, DArr P1, DArr U2, DArr P2, int p, int mk, DArr UK, int nk, DArr PK);
+#define DUCTUS_ARCUS_FIELD(name, R, params) R(*name) params;
+    DUCTUS_ARCUS_ENTRIES(DUCTUS_ARCUS_FIELD)
+#undef DUCTUS_ARCUS_FIELD
 };
 extern Arcus arcus;
 

@@ -42,20 +42,9 @@ bool bind_arcus() {
     pv::Ref mod(PyImport_ImportModule("pyvelt.arcus"));
     if (!mod) return false;
     PyObject* m = mod.get();
-    Arcus& a = arcus;
-    return pv::bind_entry(m, "distintknots", a.distintknots) &&
-           pv::bind_entry(m, "averagcpts", a.averagcpts) &&
-           pv::bind_entry(m, "splpev", a.splpev) && pv::bind_entry(m, "splcev", a.splcev) &&
-           pv::bind_entry(m, "dsplpev", a.dsplpev) && pv::bind_entry(m, "dsplcev", a.dsplcev) &&
-           pv::bind_entry(m, "splkins", a.splkins) && pv::bind_entry(m, "splkrem", a.splkrem) &&
-           pv::bind_entry(m, "splksrem", a.splksrem) &&
-           pv::bind_entry(m, "splkrem_notol", a.splkrem_notol) &&
-           pv::bind_entry(m, "degelevc", a.degelevc) &&
-           pv::bind_entry(m, "asplcpts", a.asplcpts) &&
-           pv::bind_entry(m, "dsplcpts2", a.dsplcpts2) &&
-           pv::bind_entry(m, "splkref", a.splkref) &&
-           pv::bind_entry(m, "knotuniondim", a.knotuniondim) &&
-           pv::bind_entry(m, "splcsum", a.splcsum);
+#define DUCTUS_BIND(name, R, params) &&pv::bind_entry(m, #name, arcus.name)
+    return true DUCTUS_ARCUS_ENTRIES(DUCTUS_BIND);
+#undef DUCTUS_BIND
 }
 
 PyObject* import_attr(const char* module, const char* attr) {
