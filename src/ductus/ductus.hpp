@@ -266,6 +266,11 @@ private:
 double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
+// The trajectory's copy as `t.copy()` in Python gives it (a redefinition
+// honoured), its result not checked: the operators check it themselves.
+PyObject* operand_copy(TrajObj* t);
+// Point1d.from_tuple(tup).
+PyObject* point_from_tuple(PyObject* tup);
 // Allocation failure, wherever it happens in the objects (a Mem block, a
 // cardo::Scratch array, the kernel's status 1 behind an entry), raises
 // MemoryError "memory allocation failed" through pv::fail_memory.
