@@ -366,8 +366,9 @@ struct MethodImpl<F, R (*)(S*, A...), Names, Res, K> {
         else if constexpr (K == Call::O) return &one;
         else return &none;
     }
-    // The method's entry in its type's method table; `doc` is the docstring
-    // without its signature line (made once, kept for the process).
+    // The method's entry in its type's method table (one per declaration);
+    // `doc` is the docstring without its signature line, which is put before
+    // it once and kept for the process.
     static PyMethodDef def(const char* doc, int extra_flags = 0) {
         int flags = K == Call::Fast ? (METH_FASTCALL | METH_KEYWORDS)
                                     : (K == Call::O ? METH_O : METH_NOARGS);
