@@ -215,3 +215,28 @@ def test_repeated_operations_keep_memory_flat():
     # every one (a float per round: 2400 bytes).
     assert min(growth) < 1000, growth
     assert [sys.getrefcount(o) for o in (a, b, pt, x)] == refs
+
+
+def test_operators_reach_the_methods_as_python_code_does():
+    # c_splcmul redefined, c_splcsum's result handed back as it is, and the
+    # instance attributes of a subclass's object taken as `a.copy()` would.
+    sentinel = object()
+    Sub = type("Sub", (T,), {"c_splcsum": lambda self, other: sentinel,
+                             "c_splcmul": lambda self, other: ("product", other)})
+    a, b = pair(cls=Sub)
+    assert a + b is sentinel and a - b is sentinel
+    assert a * b == ("product", b)
+    a.copy = lambda: T.copy(b)
+    assert state(a + 0.0) == state(b) != state(a)
+    a.copy = lambda: "no copy"
+    with pytest.raises(TypeError, match=r"Sub.copy\(\) returned str"):
+        a + 1.0
+
+
+def test_negation_that_is_no_trajectory_is_refused():
+    # a - b negates a copy of b; a __neg__ of b's class that gives no trajectory
+    # must not reach the sum as one.
+    Odd = type("Odd", (T,), {"__neg__": lambda self: 5.0, "copy": lambda self: self})
+    a, b = pair()[0], pair(cls=Odd)[1]
+    with pytest.raises(TypeError, match="Argument 'other' has incorrect type"):
+        a - b

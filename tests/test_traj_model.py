@@ -200,3 +200,15 @@ def test_memory_stays_flat(tmp_path, kind, warm, runs, limit):
     grown = tracemalloc.get_traced_memory()[0] - base
     tracemalloc.stop()
     assert grown < limit, grown
+
+
+def test_instance_attributes_reach_the_table():
+    # The C-level table calls what `t.name(...)` would call: an attribute of
+    # the instance of a subclass too.
+    t = make(U3, P3, 3, cls=type("Sub", (Trajectory1d,), {}))
+    other = traj()
+    t.copy = lambda: other
+    t.peval = lambda x: -x
+    assert copy.copy(t) is other and t(0.25) == -0.25
+    del t.copy, t.peval
+    assert copy.copy(t).n == 5 and t(0.25) == BSpline(U3, P3, 3)(0.25)

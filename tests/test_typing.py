@@ -107,3 +107,35 @@ def test_stubs_match_the_modules(tmp_path):
          "--allowlist", str(ROOT / "tests" / "stubtest-allowlist.txt"), "--ignore-unused-allowlist"],
         capture_output=True, text=True, cwd=tmp_path, env=env)
     assert out.returncode == 0, out.stdout + out.stderr
+
+
+# Required arguments of the methods whose signature lines show defaults.
+REQUIRED = {"__call__": (0.5,), "dpeval": (0.5,), "dceval": ("xp",), "derivative": (),
+            "antiderivative": (), "degelev": (), "knotrem": (0.5, 1), "knotsrem": (),
+            "extrema": (), "roughness": (), "violations": (), "timescale": ()}
+
+
+@pytest.mark.parametrize("name", sorted(REQUIRED))
+def test_signature_defaults_are_the_defaults(name):
+    # Passing each default shown gives what leaving the argument out gives.
+    import numpy as np
+    from conftest import traj
+
+    # (the knot 0.5 goes with a tolerance of 1e-11, not with one of 1e-13)
+    t = traj([0, 0, 0, 0, 0.5, 1, 1, 1, 1], [0.0, 1.0, 0.5 + 3e-12, 1.0, 3.0], 3,
+             order=int(name == "antiderivative"))
+    params = list(inspect.signature(getattr(Trajectory1d, name)).parameters.values())[1:]
+    given = {"vmax": 50.0} if name in ("violations", "timescale") else {}
+    shown = {p.name: p.default for p in params if p.default is not p.empty and p.name not in given}
+    assert shown
+
+    def run(**kw):
+        args = [np.array([0.1, 0.6]) if a == "xp" else a for a in REQUIRED[name]]
+        r = getattr(t, name)(*args, **given, **kw)
+        return repr(args[0] if r is None else r)
+
+    for k, v in shown.items():
+        assert run(**{k: v}) == run()
+    assert sorted(n for n, a in vars(Trajectory1d).items()
+                  if type(a).__name__ == "method_descriptor" and "=" in (a.__text_signature__ or "")
+                  ) == sorted(REQUIRED)

@@ -38,11 +38,11 @@ inline void opt_dy(const OptDy* o, double dy[2]) {
 // The defaults in text signatures.
 template <>
 struct pv::DefaultText<const pv::OptTol*> {
-    static std::string make() { return pv::double_text(arcus::DEFAULT_TOL); }
+    static std::string text() { return pv::double_text(arcus::DEFAULT_TOL); }
 };
 template <>
 struct pv::DefaultText<const pv::OptDy*> {
-    static std::string make() {
+    static std::string text() {
         return "(" + pv::double_text(arcus::DEFAULT_DY[0]) + ", " +
                pv::double_text(arcus::DEFAULT_DY[1]) + ")";
     }
@@ -97,13 +97,13 @@ struct Function {
     int listed;                                 // row in the module's listing, or NOT_LISTED
     int published;                              // position in `__pyx_capi__`
     PyCFunction py;                             // nullptr for a C entry only
-    std::string (*signature)(const char* const*, bool);  // text signature maker
+    std::string (*signature)(const char* const*);  // its text signature
     const char* const* names;                   // function name, then parameter names
     const char* doc;                            // docstring after its text signature
     pv::CEntry entry;
     // Registers the declaration (at load time).
     Function(const char* name, const char* routine, int listed, int published, PyCFunction py,
-             std::string (*signature)(const char* const*, bool), const char* const* names,
+             std::string (*signature)(const char* const*), const char* const* names,
              const char* doc, pv::CEntry entry);
 };
 constexpr int NOT_LISTED = -1;
@@ -116,7 +116,7 @@ constexpr int NOT_LISTED = -1;
     const arcus::Function fn##_function(                                                           \
         #fn, routine, listed, published,                                                           \
         PV_FASTCALL_CAST((pv::fastcall<arcus::fn, fn##_names, policy>)),                           \
-        &pv::SignatureText<decltype(&arcus::fn)>::make, fn##_names, doc,                           \
+        &pv::TextSignature<decltype(&arcus::fn)>::make, fn##_names, doc,                           \
         pv::centry<arcus::fn>(#fn))
 
 // The declaration of a function of the module: the C entry arcus::fn, the

@@ -130,7 +130,7 @@ PyObject* init() {
     g_docs.reserve(listed.size());
     for (const Function* f : listed) {
         if (!f->py) continue;
-        g_docs.push_back(f->signature(f->names, false) + "\n--\n\n" + f->doc);
+        g_docs.push_back(f->signature(f->names) + f->doc);
         g_methods.push_back(PyMethodDef{f->name, f->py, METH_FASTCALL | METH_KEYWORDS,
                                         g_docs.back().c_str()});
     }
@@ -184,7 +184,7 @@ PyObject* init() {
 }  // namespace
 
 arcus::Function::Function(const char* name_, const char* routine_, int listed_, int published_,
-                          PyCFunction py_, std::string (*signature_)(const char* const*, bool),
+                          PyCFunction py_, std::string (*signature_)(const char* const*),
                           const char* const* names_, const char* doc_, pv::CEntry entry_)
     : name(name_), routine(routine_), listed(listed_), published(published_), py(py_),
       signature(signature_), names(names_), doc(doc_), entry(entry_) {

@@ -299,37 +299,37 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 // The text of a double as Python's repr() writes it.
 std::string double_text(double v);
 
-// The default of an optional parameter of C type T as the text signature
-// shows it (specialised beside each optional kind).
+// The default of an optional parameter of kind T as a text signature shows
+// it: DefaultText<T>::text(), specialised beside each optional kind.
 template <typename T>
 struct DefaultText;
 
-// The text signature of a function or method whose C implementation is F
-// (a method's first parameter, the object, is not shown): "name(a, b, c=1)"
-// from the names (Names[0] the function name) and, for an optional
-// parameter, its C type's default.
-template <typename T>
-constexpr auto default_of() -> std::string (*)() {
-    if constexpr (Arg<T>::optional) return &DefaultText<T>::make;
-    else return nullptr;
+// The parameter list of a text signature, "a, b, c=1": the names (names[0]
+// the function's, then one for each parameter kind A) and, for an optional
+// parameter, the default its kind shows.
+template <typename... A>
+std::string parameter_list(const char* const* names) {
+    std::string s;
+    int i = 1;
+    auto one = [&](auto* kind) {
+        using T = std::remove_pointer_t<decltype(kind)>;
+        if (i > 1) s += ", ";
+        s += names[i++];
+        if constexpr (Arg<T>::optional) s += "=" + DefaultText<T>::text();
+    };
+    (void)one;  // (unused without parameters)
+    (one(static_cast<A*>(nullptr)), ...);
+    return s;
 }
 
+// The text signature that starts the docstring of a function whose C entry
+// has the type Sig: "name(a, b, c=1)\n--\n\n".
 template <typename Sig>
-struct SignatureText;
+struct TextSignature;
 template <typename R, typename... A>
-struct SignatureText<R (*)(A...)> {
-    static std::string make(const char* const* names, bool skip_first) {
-        using Show = std::string (*)();
-        const Show defaults[] = {default_of<A>()..., nullptr};
-        std::string s = names[0];
-        s += "(";
-        const int first = skip_first ? 1 : 0;
-        for (int i = first; i < int(sizeof...(A)); ++i) {
-            if (i > first) s += ", ";
-            s += names[i - first + 1];
-            if (defaults[i]) s += "=" + defaults[i]();
-        }
-        return s + ")";
+struct TextSignature<R (*)(A...)> {
+    static std::string make(const char* const* names) {
+        return std::string(names[0]) + "(" + parameter_list<A...>(names) + ")\n--\n\n";
     }
 };
 

@@ -49,18 +49,19 @@ bool fail_argtype(const char* argname, const char* expected, PyObject* got) {
 
 PyObject* find_override(PyObject* self, PyObject* name, PyCFunction builtin) {
     if (!name) return nullptr;
-    // The attribute as the class resolves it (its MRO); a built-in method
-    // descriptor is returned as it is.
-    Ref attr(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self)), name));
+    // What self.name gives, as Python code calling the method would find it;
+    // the built-in method comes back bound to self.
+    PyObject* attr = PyObject_GetAttr(self, name);
     if (!attr) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
         return nullptr;
     }
-    if (Py_IS_TYPE(attr.get(), &PyMethodDescr_Type) &&
-        reinterpret_cast<PyMethodDescrObject*>(attr.get())->d_method->ml_meth == builtin) {
+    if (PyCFunction_Check(attr) && PyCFunction_GET_FUNCTION(attr) == builtin &&
+        PyCFunction_GET_SELF(attr) == self) {
+        Py_DECREF(attr);
         return nullptr;
     }
-    return PyObject_GetAttr(self, name);
+    return attr;
 }
 
 void fill_type(PyTypeObject& t, const TypeSpec& s) {

@@ -1,12 +1,16 @@
 // Helpers for extension types: argument kinds of methods, the generic method
-// wrappers (a Python method is its C implementation, its argument names and
-// its docstring), the dispatch of C-level operations to a Python subclass's
-// redefinition, and the definition of static types.
+// declaration (a Python method is its C implementation, its argument names and
+// its docstring; its method-table entry, the signature line of its docstring
+// and its C-level operation all come from that one declaration), the one way
+// C code reaches a Python subclass's redefinition (pv::dispatch for methods,
+// pv::property for properties), and the definition of static types.
 #pragma once
 
 #include "common/pyhelp.hpp"
 
 #include <cstring>
+#include <string>
+#include <type_traits>
 
 namespace pv {
 
@@ -138,6 +142,16 @@ struct Arg<OptDouble<T>> {
     OptDouble<T> get() const { return OptDouble<T>{v}; }
 };
 
+// The defaults that signature lines show.
+template <int D>
+struct DefaultText<OptInt<D>> {
+    static std::string text() { return std::to_string(D); }
+};
+template <typename T>
+struct DefaultText<OptDouble<T>> {
+    static std::string text() { return double_text(T::value); }
+};
+
 // C values handed to a Python override (new references).
 inline PyObject* to_py(int v) { return PyLong_FromLong(v); }
 inline PyObject* to_py(unsigned v) { return PyLong_FromUnsignedLong(v); }
@@ -207,11 +221,16 @@ struct FromOverride<PyObject*, Res> {
 
 // ---------------------------------------------------------------- dispatch
 
-// Looks for a Python redefinition of the method `name` on the class of
-// `self`: one whose entry is not the built-in `builtin`. Returns the bound
-// override (new reference), nullptr with no error set when there is none, or
-// nullptr with an error set. Instances of the extension types themselves
-// (static types) never look.
+// C code reaches an object's method, or reads its property, so that a Python
+// subclass's redefinition is honoured exactly as Python code calling
+// `obj.name(...)` or reading `obj.name` would see it. Instances of the
+// extension types themselves (static types, no instance dictionary, no
+// redefinition possible) never look anything up.
+
+// The method `name` as attribute lookup on `self` finds it, when that is not
+// the built-in `builtin` bound to `self`: a redefinition in the class or an
+// attribute of the instance. Returns it bound (new reference), nullptr with
+// no error set when there is none, or nullptr with an error set.
 PyObject* find_override(PyObject* self, PyObject* name, PyCFunction builtin);
 
 // Interned method name, made once.
@@ -234,9 +253,9 @@ R call_override(PyObject* bound, A... a) {
     return FromOverride<R, Res>::make(std::move(r));
 }
 
-// The generic dispatch of a C-level operation: the Python redefinition of the
-// method `name` when the object's class has one (other than `builtin`),
-// otherwise the C implementation `impl`.
+// The generic dispatch of a method: the override of the method `name` when
+// `self` has one (other than `builtin`), otherwise the C implementation `impl`.
+// An override's result must pass Res.
 template <typename Res, typename R, typename S, typename... A>
 R dispatch(S* self, PyObject* name, PyCFunction builtin, R (*impl)(S*, A...),
            std::common_type_t<A>... a) {
@@ -251,6 +270,14 @@ R dispatch(S* self, PyObject* name, PyCFunction builtin, R (*impl)(S*, A...),
     }
     return impl(self, a...);
 }
+
+// A property as Python code reads it, converted to T: `self.name` through
+// attribute lookup for an instance of a Python subclass (a redefined property
+// runs), `field()` (the value the built-in getter gives) without a lookup for
+// the extension types themselves. False with the error set.
+inline bool from_object(PyObject* o, double& out) { return to_double(o, out); }
+template <typename T, typename Field>
+bool property(PyObject* self, const char* name, Field field, T& out);
 
 // ---------------------------------------------------------------- methods
 
@@ -308,31 +335,55 @@ struct MethodImpl<F, R (*)(S*, A...), Names, Res, K> {
     }
     static PyObject* none(PyObject* self, PyObject*) { return run(self, nullptr); }
 
+    // The signature line of the docstring, from the argument names and the
+    // defaults of the optional ones: "name($self, a, b=1)\n--\n\n"; the
+    // one-argument form ends its list with ", /", a static method has no $self.
+    static std::string signature(bool is_static) {
+        std::string params = parameter_list<A...>(Names);
+        std::string s = std::string(Names[0]) + "(" + (is_static ? "" : "$self");
+        if (!is_static && !params.empty()) s += ", ";
+        s += params;
+        if (K == Call::O) s += ", /";
+        return s + ")\n--\n\n";
+    }
+
     static PyObject* name() { return method_name<Names>(); }
     static PyCFunction builtin() {
         if constexpr (K == Call::Fast) return PV_FASTCALL_CAST(&fast);
         else if constexpr (K == Call::O) return &one;
         else return &none;
     }
+    // The method's entry in its type's method table (one per declaration);
+    // `doc` is the docstring without its signature line, which is put before
+    // it once and kept for the process.
     static PyMethodDef def(const char* doc, int extra_flags = 0) {
         int flags = K == Call::Fast ? (METH_FASTCALL | METH_KEYWORDS)
                                     : (K == Call::O ? METH_O : METH_NOARGS);
-        return PyMethodDef{Names[0], builtin(), flags | extra_flags, doc};
+        static const std::string* text =
+            new std::string(signature((extra_flags & METH_STATIC) != 0) + doc);
+        return PyMethodDef{Names[0], builtin(), flags | extra_flags, text->c_str()};
     }
 
-    // The C-level operation: a Python subclass's redefinition of the method
-    // is called instead of the C implementation.
-    static R slot(S* self, A... a) {
-        return dispatch<Res>(self, method_name<Names>(), builtin(), F, a...);
+    // The method as C code calls it: a Python redefinition is called instead
+    // of the C implementation, and its result must pass Out (the declared
+    // result kind unless the caller checks the result itself).
+    template <typename Out = Res>
+    static R call(S* self, A... a) {
+        return dispatch<Out>(self, method_name<Names>(), builtin(), F, a...);
     }
+    // The C-level operation of the type's table.
+    static R slot(S* self, A... a) { return call<Res>(self, a...); }
 };
 
 }  // namespace detail
 
 // A method of an extension type from its C implementation F (first parameter
-// the object), its argument names (Names[0] the method name) and the kind of
-// its result. `def(doc)` is its entry in the type's method table and `slot`
-// the C-level operation that honours a Python redefinition.
+// the object), its argument names (Names[0] the method name), the kind of its
+// result and its calling convention. `def(doc, flags)` is its entry in the
+// type's method table (the signature line of the docstring made from the
+// names and the argument kinds of F), `slot` the C-level operation that
+// honours a Python redefinition, and `call` the same for C code that checks
+// the result itself.
 template <auto F, const char* const* Names, typename Res = AnyObj, Call K = Call::Fast>
 using Method = detail::MethodImpl<F, decltype(F), Names, Res, K>;
 
@@ -382,7 +433,19 @@ inline int setattr(PyObject* obj, const char* name, PyObject* v) {
     return n ? PyObject_SetAttr(obj, n, v) : -1;
 }
 
-// Calls `obj.name(args...)` (new reference or nullptr).
+template <typename T, typename Field>
+bool property(PyObject* self, const char* name, Field field, T& out) {
+    if (!PyType_HasFeature(Py_TYPE(self), Py_TPFLAGS_HEAPTYPE)) {
+        out = field();
+        return true;
+    }
+    Ref v(getattr(self, name));
+    return v && from_object(v.get(), out);
+}
+
+// Calls `obj.name(args...)` (new reference or nullptr), for other Python
+// objects (modules, documents, dictionaries); C code reaches the methods of
+// the extension types through their declarations (Method::slot, Method::call).
 template <typename... O>
 PyObject* call_method(PyObject* obj, const char* name, O... args) {
     PyObject* n = intern(name);

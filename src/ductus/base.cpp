@@ -589,7 +589,7 @@ void save(PyObject* self, const DocPath& d, StrArg ID) {
 
 // Pickling of PyVELTObject and of Python classes derived from it directly:
 // the class and the instance dictionary.
-PyObject* base_reduce(PyObject* self, PyObject*) {
+PyObject* base_reduce(PyObject* self) {
     pv::Ref mod(PyImport_ImportModule("pyvelt.ductus"));
     pv::Ref fn(mod ? pv::getattr(mod.get(), "_unpickle_PyVELTObject") : nullptr);
     if (!fn) return nullptr;
@@ -650,12 +650,14 @@ const char* const loadxml_args[] = {"loadxml", "fname", "ID", nullptr};
 const char* const getattrib_args[] = {"_getAttrib", nullptr};
 const char* const add_args[] = {"_addPyVELTObject", "root", "ID", nullptr};
 const char* const update_args[] = {"_updatePyVELTObject", "tree", "node", "ID", nullptr};
+const char* const reduce_args[] = {"__reduce__", nullptr};
 
 using SaveM = pv::Method<base_savexml, savexml_args>;
 using LoadM = pv::Method<base_loadxml, loadxml_args>;
 using GetAttribM = pv::Method<base_getattrib, getattrib_args, pv::DictOrNone, pv::Call::NoArgs>;
 using AddM = pv::Method<base_add, add_args>;
 using UpdateM = pv::Method<base_update, update_args>;
+using ReduceM = pv::Method<base_reduce, reduce_args, pv::AnyObj, pv::Call::NoArgs>;
 
 #define XML_ARGS_DOC                                                                    \
     "Parameters\n----------\n"                                                          \
@@ -663,7 +665,6 @@ using UpdateM = pv::Method<base_update, update_args>;
     "ID : str\n    The object ID.\n\n"
 
 const char savexml_doc[] =
-    "savexml($self, fname, ID)\n--\n\n"
     "Method to save a PyVELTObject object to a file in .xml format.\n\n"
     "The object is appended to the document, or its element is rewritten when the\n"
     "document already holds one with the same class and ID. A new document is\n"
@@ -679,27 +680,23 @@ const char savexml_doc[] =
     "document is left as it was.\n\n"
     LXML_REFS;
 const char loadxml_doc[] =
-    "loadxml(fname, ID)\n--\n\n"
     "Method to load a PyVELTObject object from a file in .xml format.\n\n"
     "Abstract: the subclasses define their own.\n\n" XML_ARGS_DOC
     "Returns\n-------\nPyVELTObject\n\n"
     "Notes\n-----\nRaises NotImplementedError.\n\n"
     LXML_REFS;
 const char getattrib_doc[] =
-    "_getAttrib($self)\n--\n\n"
     "Returns the attributes of the object as a dictionary.\n\n"
     "Abstract.\n\nParameters\n----------\nNone\n\n"
     "Returns\n-------\ndict\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char add_doc[] =
-    "_addPyVELTObject($self, root, ID)\n--\n\n"
     "Appends the element of the object to the document root.\n\n"
     "Abstract.\n\nParameters\n----------\nroot : lxml element\n    The document root.\n"
     "ID : str\n    The object ID.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char update_doc[] =
-    "_updatePyVELTObject($self, tree, node, ID)\n--\n\n"
     "Rewrites the element of the object in a document.\n\n"
     "Abstract.\n\nParameters\n----------\ntree : lxml element tree\n    The document.\n"
     "node : lxml element\n    The element of the object.\nID : str\n    The object ID.\n\n"
@@ -712,7 +709,7 @@ PyMethodDef base_methods[] = {
     GetAttribM::def(getattrib_doc),
     AddM::def(add_doc),
     UpdateM::def(update_doc),
-    {"__reduce__", base_reduce, METH_NOARGS, "__reduce__($self)\n--\n\nHelper for pickle."},
+    ReduceM::def("Helper for pickle."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,14 +1,22 @@
 // pyvelt.ductus: trajectory and point objects and their persistence.
 //
-// The three extension types carry a table of C-level operations; C code
-// calls an object's operations through its table, and the overridable ones
-// call a Python subclass's redefinition instead of the built-in method
-// (pv::Method::slot). ductus reaches the kernel cardo in two ways: the
-// evaluation, knot and algebra work goes through the C entries of
-// pyvelt.arcus bound at import (struct Arcus below); the kernel files that
-// ductus compiles into itself are called directly: the interruption points
-// (cancel.h), the limit routines (limits.h) and the sort of the call
-// operator (sort.h), and the inline knot tolerances of cardo.h.
+// Each method of the three extension types is declared once, as a pv::Method
+// (C implementation, argument names, result kind; docstring and flags where
+// its method table lists it): the table entry, the signature line of the
+// docstring and the C-level operation come from it. The types carry a table
+// of C-level operations; C code calls an object's operations through its
+// table, and the overridable ones call what Python code calling the method
+// would reach (a subclass's redefinition, an instance attribute) instead of
+// the built-in method (pv::dispatch). Where C code needs the unchecked result
+// of such a call (the operators), it uses the declaration's `call`; a
+// property is read for a subclass through pv::property.
+//
+// ductus reaches the kernel cardo in two ways: the evaluation, knot and
+// algebra work goes through the C entries of pyvelt.arcus bound at import
+// (struct Arcus below); the kernel files that ductus compiles into itself are
+// called directly: the interruption points (cancel.h), the limit routines
+// (limits.h) and the sort of the call operator (sort.h), and the inline knot
+// tolerances of cardo.h.
 #pragma once
 
 #include "common/pyobj.hpp"
@@ -271,6 +279,11 @@ private:
 double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
+// The trajectory's copy as `t.copy()` in Python gives it (a redefinition
+// honoured), its result not checked: the operators check it themselves.
+PyObject* operand_copy(TrajObj* t);
+// Point1d.from_tuple(tup).
+PyObject* point_from_tuple(PyObject* tup);
 // Allocation failure, wherever it happens in the objects (a Mem block, a
 // cardo::Scratch array, the kernel's status 1 behind an entry), raises
 // MemoryError "memory allocation failed" through pv::fail_memory.

@@ -91,6 +91,12 @@ PyObject* from_tuple(PyObject*, pv::Obj pnt) {
     return pt.release();
 }
 
+}  // namespace
+
+PyObject* point_from_tuple(PyObject* tup) { return from_tuple(nullptr, pv::Obj{tup}); }
+
+namespace {
+
 PyObject* point_copy(PointObj* self) {
     pv::Ref a[3];
     if (!read_attrs(reinterpret_cast<PyObject*>(self), a)) return nullptr;
@@ -107,11 +113,12 @@ PyObject* point_copy(PointObj* self) {
 PyObject* point_dunder_copy(PointObj* self) { return point_vtab.copy(self); }
 PyObject* point_deepcopy(PointObj* self, pv::Obj) { return point_vtab.copy(self); }
 
-PyObject* refuse_pickle(PyObject*, PyObject*) {
+PyObject* refuse_pickle(PointObj*) {
     return pv::raise(PyExc_TypeError,
                      "self.p cannot be pickled: pickling of struct members such as p must be "
                      "requested explicitly");
 }
+PyObject* refuse_state(PointObj* self, pv::Obj) { return refuse_pickle(self); }
 
 // ---------------------------------------------------------------- comparison
 
@@ -187,6 +194,8 @@ const char* const getattrib_args[] = {"_getAttrib", nullptr};
 const char* const add_args[] = {"_addPyVELTObject", "root", "ID", nullptr};
 const char* const update_args[] = {"_updatePyVELTObject", "tree", "node", "ID", nullptr};
 const char* const loadxml_args[] = {"loadxml", "fname", "ID", nullptr};
+const char* const reduce_args[] = {"__reduce__", nullptr};
+const char* const setstate_args[] = {"__setstate__", "state", nullptr};
 
 using FromTupleM = pv::Method<from_tuple, from_tuple_args>;
 using CopyM = pv::Method<point_copy, copy_args, pv::InstOrNone<PointType>, pv::Call::NoArgs>;
@@ -196,9 +205,10 @@ using GetAttribM = pv::Method<point_getattrib, getattrib_args, pv::DictOrNone, p
 using AddM = pv::Method<point_add, add_args>;
 using UpdateM = pv::Method<point_update, update_args>;
 using LoadM = pv::Method<point_loadxml, loadxml_args>;
+using ReduceM = pv::Method<refuse_pickle, reduce_args, pv::AnyObj, pv::Call::NoArgs>;
+using SetstateM = pv::Method<refuse_state, setstate_args, pv::AnyObj, pv::Call::O>;
 
 const char from_tuple_doc[] =
-    "from_tuple(pnt)\n--\n\n"
     "Factory function to create Point1d objects from given tuple.\n\n"
     "Parameters\n----------\npnt : tuple\n    (t, val, order); further items are ignored.\n\n"
     "Returns\n-------\nPoint1d\n\n"
@@ -206,42 +216,37 @@ const char from_tuple_doc[] =
     "IndexError for fewer than three items.\n\n"
     "References\n----------\nNone\n";
 const char copy_doc[] =
-    "copy($self)\n--\n\n"
     "Return a copy of the object.\n\n"
     "Parameters\n----------\nNone\n\nReturns\n-------\nPoint1d\n    A new, independent point.\n\n"
     "Notes\n-----\nThe copy is a plain Point1d, also for a subclass.\n\n"
     "References\n----------\nNone\n";
 const char dcopy_doc[] =
-    "__copy__($self)\n--\n\nReturn self.copy().\n\n"
+    "Return self.copy().\n\n"
     "Parameters\n----------\nNone\n\nReturns\n-------\nPoint1d\n\n"
     "Notes\n-----\nUsed by copy.copy.\n\nReferences\n----------\nNone\n";
 const char deepcopy_doc[] =
-    "__deepcopy__($self, memo)\n--\n\nReturn self.copy().\n\n"
+    "Return self.copy().\n\n"
     "Parameters\n----------\nmemo : dict\n    Ignored.\n\nReturns\n-------\nPoint1d\n\n"
     "Notes\n-----\nUsed by copy.deepcopy.\n\nReferences\n----------\nNone\n";
 const char getattrib_doc[] =
-    "_getAttrib($self)\n--\n\n"
     "Returns a dictionary containing the attributes of the object.\n\n"
     "Parameters\n----------\nNone\n\n"
     "Returns\n-------\ndict\n    'order', 't' and 'val' as number texts.\n\n"
     "Notes\n-----\nThe attributes are read through attribute access.\n\n"
     "References\n----------\nNone\n";
 const char add_doc[] =
-    "_addPyVELTObject($self, root, ID)\n--\n\n"
     "Appends an element for the point to the document root.\n\n"
     "Parameters\n----------\nroot : lxml element\n    The document root.\n"
     "ID : str\n    The object ID.\n\nReturns\n-------\nNone\n\n"
     "Notes\n-----\nThe element is named after the class of the object.\n\n"
     "References\n----------\nNone\n";
 const char update_doc[] =
-    "_updatePyVELTObject($self, tree, node, ID)\n--\n\n"
     "Rewrites the attributes of the element of the point.\n\n"
     "Parameters\n----------\ntree : lxml element tree\n    The document (not used).\n"
     "node : lxml element\n    The element of the point.\nID : str\n    The object ID (not used).\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nOther attributes and children are kept.\n\n"
     "References\n----------\nNone\n";
 const char loadxml_doc[] =
-    "loadxml(fname, ID)\n--\n\n"
     "Method to load a Point1d object from a file in .xml format.\n\n"
     "Parameters\n----------\n"
     "fname : str\n    The file name; the .pyvelt extension is used when none is given.\n"
@@ -260,10 +265,8 @@ PyMethodDef point_methods[] = {
     AddM::def(add_doc),
     UpdateM::def(update_doc),
     LoadM::def(loadxml_doc, METH_STATIC),
-    {"__reduce__", refuse_pickle, METH_NOARGS,
-     "__reduce__($self)\n--\n\nPickling is not supported."},
-    {"__setstate__", refuse_pickle, METH_O,
-     "__setstate__($self, state, /)\n--\n\nPickling is not supported."},
+    ReduceM::def("Pickling is not supported."),
+    SetstateM::def("Pickling is not supported."),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -107,11 +107,20 @@ PyObject* c_splcmul(TrajObj*, TrajArg other) {
 
 // ---------------------------------------------------------------- operators
 
-// The operand's copy (its `copy` attribute, so a subclass's redefinition is
-// used), which the operators then change in place: it must be a trajectory,
-// or the operator would hand back whatever the redefinition returned.
+const char* const sum_args[] = {"c_splcsum", "other", nullptr};
+const char* const mul_args[] = {"c_splcmul", "other", nullptr};
+
+using SumM = pv::Method<c_splcsum, sum_args, TrajRes, pv::Call::O>;
+using MulM = pv::Method<c_splcmul, mul_args, TrajRes, pv::Call::O>;
+
+// The operators reach copy, c_splcsum and c_splcmul as Python code calling
+// them would (a subclass's redefinition, an instance attribute), and hand back
+// what they return.
+
+// The operand's copy, which the operators then change in place: it must be a
+// trajectory, or the operator would hand back whatever a redefinition returned.
 PyObject* copy_of(PyObject* t) {
-    pv::Ref c(pv::call_method(t, "copy"));
+    pv::Ref c(operand_copy(as_traj(t)));
     if (c && !is_traj(c.get())) {
         return pv::raise(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
                          Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
@@ -126,8 +135,14 @@ PyObject* on_copy(PyObject* a, PyObject* b, binaryfunc in_place) {
     return c ? in_place(c.get(), left ? b : a) : nullptr;
 }
 
+// The sum of two trajectories; `b` is checked as the method checks its argument.
+PyObject* sum(PyObject* a, PyObject* b) {
+    if (!is_traj(b)) return pv::fail_argtype("other", TrajTypeObj.tp_name, b), nullptr;
+    return SumM::call<pv::AnyObj>(as_traj(a), TrajArg{b});
+}
+
 PyObject* traj_add(PyObject* a, PyObject* b) {
-    if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcsum", b);
+    if (is_traj(a) && is_traj(b)) return sum(a, b);
     return on_copy(a, b, PyNumber_InPlaceAdd);
 }
 
@@ -135,7 +150,7 @@ PyObject* traj_subtract(PyObject* a, PyObject* b) {
     if (is_traj(a) && is_traj(b)) {
         pv::Ref c(copy_of(b));
         pv::Ref neg(c ? PyNumber_Negative(c.get()) : nullptr);
-        return neg ? pv::call_method(a, "c_splcsum", neg.get()) : nullptr;
+        return neg ? sum(a, neg.get()) : nullptr;
     }
     if (is_traj(a)) return on_copy(a, b, PyNumber_InPlaceSubtract);
     pv::Ref c(copy_of(b));
@@ -144,7 +159,7 @@ PyObject* traj_subtract(PyObject* a, PyObject* b) {
 }
 
 PyObject* traj_multiply(PyObject* a, PyObject* b) {
-    if (is_traj(a) && is_traj(b)) return pv::call_method(a, "c_splcmul", b);
+    if (is_traj(a) && is_traj(b)) return MulM::call<pv::AnyObj>(as_traj(a), TrajArg{b});
     return on_copy(a, b, PyNumber_InPlaceMultiply);
 }
 
@@ -280,10 +295,6 @@ void set_am_point(TrajObj* self, PointArg pt) {
     traj_vtab.c_vscale(self, v.val / e);
 }
 
-PyObject* point_from_tuple(PyObject* tup) {
-    return pv::call_method(reinterpret_cast<PyObject*>(&PointTypeObj), "from_tuple", tup);
-}
-
 template <void (*Impl)(TrajObj*, PointArg)>
 void with_tuple(TrajObj* self, pv::Obj tup) {
     pv::Ref pt(point_from_tuple(tup.o));
@@ -304,13 +315,9 @@ void set_value(TrajObj* self, pv::Obj p) {
 
 // ---------------------------------------------------------------- tables
 
-const char* const sum_args[] = {"c_splcsum", "other", nullptr};
-const char* const mul_args[] = {"c_splcmul", "other", nullptr};
 const char* const settr_args[] = {"setValueTr", "p", nullptr};
 const char* const setam_args[] = {"setValueAm", "p", nullptr};
 
-using SumM = pv::Method<c_splcsum, sum_args, TrajRes, pv::Call::O>;
-using MulM = pv::Method<c_splcmul, mul_args, TrajRes, pv::Call::O>;
 using SetTrM = pv::Method<set_value<set_tr_point>, settr_args>;
 using SetAmM = pv::Method<set_value<set_am_point>, setam_args>;
 
@@ -322,7 +329,7 @@ void value_slot(TrajObj* self, A a) {
 }
 
 const char sum_doc[] =
-    "c_splcsum($self, other, /)\n--\n\nThe sum of two trajectories.\n\n"
+    "The sum of two trajectories.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n    Same degree, domain and order as self.\n\n"
     "Returns\n-------\nTrajectory1d\n    self + other on the union of both knot vectors.\n\n"
     "Notes\n-----\nValueError when degree, domain or order differ. Knot vectors equal\n"
@@ -330,12 +337,12 @@ const char sum_doc[] =
     "References\n----------\n"
     NURBS_BOOK ", sec. 5.3.\n";
 const char mul_doc[] =
-    "c_splcmul($self, other, /)\n--\n\nThe product of two trajectories: not available.\n\n"
+    "The product of two trajectories: not available.\n\n"
     "Parameters\n----------\nother : Trajectory1d\n\n"
     "Returns\n-------\nNever returns.\n\nNotes\n-----\nRaises NotImplementedError.\n\n"
     "References\n----------\nNone\n";
 const char settr_doc[] =
-    "setValueTr($self, p)\n--\n\nSets a condition by vertical shift of the trajectory.\n\n"
+    "Sets a condition by vertical shift of the trajectory.\n\n"
     "Parameters\n----------\np : Point1d or tuple\n    (t, val, order): afterwards the derivative of\n"
     "    order p.order - self.order has the value val at t.\n\n"
     "Returns\n-------\nNone\n\n"
@@ -343,7 +350,7 @@ const char settr_doc[] =
     "and when p.t is outside the domain or NaN.\n\n"
     "References\n----------\nNone\n";
 const char setam_doc[] =
-    "setValueAm($self, p)\n--\n\nSets a condition multiplying the trajectory by a calculated constant.\n\n"
+    "Sets a condition multiplying the trajectory by a calculated constant.\n\n"
     "Parameters\n----------\np : Point1d or tuple\n    (t, val, order): afterwards the derivative (or,\n"
     "    for p.order < self.order, the antiderivative, 0 at start) of relative order\n"
     "    p.order - self.order has the value val at t.\n\n"

@@ -326,26 +326,26 @@ using KnotremNotolM = pv::Method<knotrem_notol, knotrem_notol_args, TrajRes>;
 #define NEW_TRAJ "Returns\n-------\nTrajectory1d\n    A new trajectory that owns its arrays.\n\n"
 
 const char rshift_doc[] =
-    "rshift($self, x, /)\n--\n\nRelative translation of 'self' along x-axis.\n\n"
+    "Relative translation of 'self' along x-axis.\n\n"
     "Parameters\n----------\nx : float\n    The shift: [start, stop] becomes [start + x, stop + x].\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. ValueError for an x that is not\n"
     "finite. " GUARD " " EMPTY "\n\n"
     "References\n----------\nNone\n";
 const char ashift_doc[] =
-    "ashift($self, x, /)\n--\n\nAbsolute translation: translates 'self' so that the curve starts at x.\n\n"
+    "Absolute translation: translates 'self' so that the curve starts at x.\n\n"
     "Parameters\n----------\nx : float\n    The new start of the domain.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nOnly the knots change, in place. ValueError for an x that is not\n"
     "finite. " GUARD " " EMPTY "\n\n"
     "References\n----------\nNone\n";
 const char hscale_doc[] =
-    "hscale($self, k, /)\n--\n\nScales 'self' horizontally keeping the start of the domain fixed.\n\n"
+    "Scales 'self' horizontally keeping the start of the domain fixed.\n\n"
     "Parameters\n----------\nk : float\n    Positive factor of the domain length.\n\n"
     "Returns\n-------\nNone\n\n"
     "Notes\n-----\nOnly the knots change, in place: U[i] becomes U[0] + k * (U[i] - U[0]),\n"
     "so that equal knots stay equal and the order of the knots holds. ValueError\n"
     "for k <= 0 or a k that is not finite. " GUARD " " EMPTY "\n\nReferences\n----------\nNone\n";
 const char adapt_doc[] =
-    "adapt($self, start, stop)\n--\n\nAdapts 'self' in a new domain.\n\n"
+    "Adapts 'self' in a new domain.\n\n"
     "Parameters\n----------\nstart : float\n    New start of the domain.\n"
     "stop : float\n    New end of the domain, greater than start.\n\n"
     "Returns\n-------\nNone\n\n"
@@ -353,48 +353,43 @@ const char adapt_doc[] =
     "start < stop (both finite); ZeroDivisionError for a domain of length 0.\n" GUARD "\n\n"
     "References\n----------\nNone\n";
 const char derivative_doc[] =
-    "derivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the derivative.\n\n"
+    "Returns a Trajectory1d object representing the derivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Order of the derivative (default 1).\n\n" NEW_TRAJ
     "Notes\n-----\nDegree p - nu, order + nu. ValueError for nu < 0 or nu > p.\n"
     "ZeroDivisionError when an interior knot is repeated more than p - nu + 1\n"
     "times (derivative nu - 1 jumps there); the message names the knot and its\n"
     "multiplicity.\n\n" BOOK ", sec. 3.3.\n";
 const char antiderivative_doc[] =
-    "antiderivative($self, nu=1)\n--\n\nReturns a Trajectory1d object representing the antiderivative.\n\n"
+    "Returns a Trajectory1d object representing the antiderivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Number of integrations (default 1).\n\n" NEW_TRAJ
     "Notes\n-----\nDegree p + nu, order - nu; the antiderivative is 0 at start.\n"
     "ValueError for nu < 0 and when order < nu.\n\n" BOOK ", sec. 3.3.\n";
 const char degelev_doc[] =
-    "degelev($self, nu=1)\n--\n\nIncreases the degree of the B-Spline interpolating the trajectory.\n\n"
+    "Increases the degree of the B-Spline interpolating the trajectory.\n\n"
     "Parameters\n----------\nnu : int, optional\n    Increase of the degree (default 1).\n\n" NEW_TRAJ
     "Notes\n-----\nThe same curve, of degree p + nu. ValueError for nu < 0.\n\n" BOOK ", sec. 5.5.\n";
 const char knotins_doc[] =
-    "knotins($self, u, r)\n--\n\n"
     "Returns a new Trajectory1d object with same shape and the knot 'u'\ninserted 'r' times.\n\n"
     "Parameters\n----------\nu : float\n    The knot, in the domain.\nr : int\n    0 <= r <= p.\n\n" NEW_TRAJ
     "Notes\n-----\nValueError for u outside the domain, r < 0, r > p, and when the\n"
     "multiplicity would exceed p or u is a clamped end.\n\n" BOOK ", sec. 5.2.\n";
 const char knotref_doc[] =
-    "knotref($self, X, /)\n--\n\n"
     "Returns a new Trajectory1d object with same shape and new knots\ninserted.\n\n"
     "Parameters\n----------\nX : ndarray of float64\n    Strictly increasing new knots inside the domain.\n\n"
     NEW_TRAJ "Notes\n-----\nValueError \"'X' must be increasing\"; knot refinement.\n\n" BOOK ", sec. 5.3.\n";
 const char knotrem_doc[] =
-    "knotrem($self, u, r, tol=1e-13)\n--\n\n"
     "Returns a new Trajectory1d object with, if possible, the knot 'u'\nremoved 'r' times.\n\n"
     "If it cannot be removed 'r' times, it is removed as many times as possible.\n\n"
     "Parameters\n----------\nu : float\n    The knot.\nr : int\n    Removals asked for (r >= 0).\n"
     "tol : float, optional\n    Largest change of the curve per removal (default 1e-13).\n\n" NEW_TRAJ
     "Notes\n-----\nValueError for u outside the domain or r < 0.\n\n" BOOK ", sec. 5.4.\n";
 const char knotsrem_doc[] =
-    "knotsrem($self, tol=1e-13)\n--\n\n"
     "Returns a new Trajectory1d object with as many knots removed as\npossible.\n\n"
     "Parameters\n----------\ntol : float, optional\n    Largest change of the curve per removal "
     "(default 1e-13).\n\n" NEW_TRAJ
     "Notes\n-----\nThe tolerance is applied step by step: it does not bound the error at\n"
     "the end of the iteration.\n\n" BOOK ", sec. 5.4.\n";
 const char knotrem_notol_doc[] =
-    "knotrem_notol($self, u, r)\n--\n\n"
     "Returns a new Trajectory1d object with knot 'u' removed 'r' times\nwithout tolerance check.\n\n"
     "Parameters\n----------\nu : float\n    The knot.\nr : int\n    Removals (r >= 0).\n\n" NEW_TRAJ
     "Notes\n-----\nThe shape may change. ValueError for u outside the domain or r < 0.\n\n" BOOK ", sec. 5.4.\n";

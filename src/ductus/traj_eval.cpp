@@ -183,11 +183,13 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
         if (!s) return nullptr;
         npy_intp* iv = static_cast<npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(idx.get())));
         double* sv = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(s.get())));
+        // Buckets over the domain as stored (linear time for times spread
+        // over it): only the speed of the sort depends on the range.
         double a0 = 0.0, b0 = 0.0;
-        if (!PyType_HasFeature(Py_TYPE(self), Py_TPFLAGS_HEAPTYPE) && self->_knotvector && self->_cpts) {
-            domain(self, a0, b0);
+        if (self->_knotvector && self->_cpts) {
+            a0 = self->_knotvector[0];
+            b0 = self->_knotvector[self->p + self->n + 1];
         }
-        // (buckets over the domain: linear time for times spread over it)
         static_assert(std::is_same<npy_intp, std::ptrdiff_t>::value,
                       "the kernel's indices are NumPy's");
         int info = 0;
@@ -225,13 +227,10 @@ const char* const call_args[] = {"__call__", "x", "nu", nullptr};
 
 }  // namespace
 
-PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
-    PyObject* objs[2];
-    if (!pv::parse_args(call_args, 1, args, PyVectorcall_NARGS(nargsf), kwnames, objs)) return nullptr;
-    int nu = 0;
-    if (objs[1] && !pv::to_int(objs[1], nu)) return nullptr;
-    TrajObj* self = reinterpret_cast<TrajObj*>(callable);
-    PyObject* x = objs[0];
+namespace {
+
+// t(x, nu): the values at a scalar or at an array-like.
+PyObject* evaluate(TrajObj* self, PyObject* x, int nu) {
     // Python floats and ints: the scalar path without asking NumPy.
     if (PyFloat_CheckExact(x)) return call_scalar(self, PyFloat_AS_DOUBLE(x), nu);
     if (PyLong_CheckExact(x)) {
@@ -251,6 +250,20 @@ PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t narg
     return call_array(self, x, nu);
 }
 
+// The call operator as a method too, so that help() and inspect show its
+// parameters (calls go through the type's vectorcall slot).
+PyObject* call_as_method(TrajObj* self, pv::Obj x, pv::OptInt<0> nu) { return evaluate(self, x.o, nu.v); }
+
+}  // namespace
+
+PyObject* traj_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+    PyObject* objs[2];
+    if (!pv::parse_args(call_args, 1, args, PyVectorcall_NARGS(nargsf), kwnames, objs)) return nullptr;
+    int nu = 0;
+    if (objs[1] && !pv::to_int(objs[1], nu)) return nullptr;
+    return evaluate(reinterpret_cast<TrajObj*>(callable), objs[0], nu);
+}
+
 namespace {
 
 const char* const peval_args[] = {"peval", "x", nullptr};
@@ -264,18 +277,19 @@ using CevalM = pv::Method<ceval, ceval_args, pv::AnyObj, pv::Call::O>;
 using DpevalM = pv::Method<dpeval, dpeval_args>;
 using DcevalM = pv::Method<dceval, dceval_args>;
 using XcptsM = pv::Method<get_xcpts, xcpts_args, pv::AnyObj, pv::Call::NoArgs>;
+using CallM = pv::Method<call_as_method, call_args>;
 
 #define REFS "References\n----------\n" \
     NURBS_BOOK ", ch. 2 and 3.\n"
 #define EMPTY_NOTE "ValueError for a trajectory without arrays.\n"
 
 const char peval_doc[] =
-    "peval($self, x, /)\n--\n\nEvaluates the trajectory.\n\n"
+    "Evaluates the trajectory.\n\n"
     "Parameters\n----------\nx : float\n    A point of the domain [start, stop].\n\n"
     "Returns\n-------\nfloat\n    y(x).\n\n"
     "Notes\n-----\nValueError \"'x' out of domain: x\" outside the domain. " EMPTY_NOTE "\n" REFS;
 const char ceval_doc[] =
-    "ceval($self, xp, /)\n--\n\nEvaluates the trajectory at increasing points, in place.\n\n"
+    "Evaluates the trajectory at increasing points, in place.\n\n"
     "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
     "    the array 'xp' is overwritten with the results.\n\n"
     "Returns\n-------\nNone\n\n"
@@ -284,13 +298,13 @@ const char ceval_doc[] =
     "trajectory's own arrays (a view of them): the results would overwrite the\n"
     "knots or control points being read; pass a copy. " EMPTY_NOTE "\n" REFS;
 const char dpeval_doc[] =
-    "dpeval($self, x, nu=1)\n--\n\nEvaluates the derivative of the trajectory.\n\n"
+    "Evaluates the derivative of the trajectory.\n\n"
     "Parameters\n----------\nx : float\n    A point of the domain.\n"
     "nu : int, optional\n    Order of the derivative (default 1); 0 gives the value.\n\n"
     "Returns\n-------\nfloat\n    The nu-th derivative at x (0.0 above the degree).\n\n"
     "Notes\n-----\nValueError outside the domain and for nu < 0. " EMPTY_NOTE "\n" REFS;
 const char dceval_doc[] =
-    "dceval($self, xp, nu=1)\n--\n\nEvaluates a derivative of the trajectory at increasing points,\n"
+    "Evaluates a derivative of the trajectory at increasing points,\n"
     "in place.\n\n"
     "Parameters\n----------\nxp : ndarray of float64\n    Strictly increasing points of the domain;\n"
     "    the array 'xp' is overwritten with the results.\n"
@@ -300,7 +314,7 @@ const char dceval_doc[] =
     "The checks are those of ceval, then nu >= 0; an xp that shares memory with\n"
     "the trajectory's own arrays is read before anything is written. " EMPTY_NOTE "\n" REFS;
 const char xcpts_doc[] =
-    "get_xcpts($self)\n--\n\nReturns the x-coordinates of the control points.\n\n"
+    "Returns the x-coordinates of the control points.\n\n"
     "Parameters\n----------\nNone\n\n"
     "Returns\n-------\nndarray of float64\n    n + 1 values (U[i+1] + ... + U[i+p]) / p.\n\n"
     "Notes\n-----\nThe abscissa at which each control point acts (Greville abscissae).\n"
@@ -308,14 +322,8 @@ const char xcpts_doc[] =
 
 }  // namespace
 
-// The call operator as a method too, so that help() and inspect show its
-// parameters (calls go through the type's vectorcall slot).
-PyObject* call_as_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return traj_vectorcall(self, args, static_cast<size_t>(nargs), kwnames);
-}
-
 const char call_doc[] =
-    "__call__($self, x, nu=0)\n--\n\nEvaluates the trajectory, or a derivative, at x.\n\n"
+    "Evaluates the trajectory, or a derivative, at x.\n\n"
     "Parameters\n----------\nx : float or array_like\n    A time, or times in any order.\n"
     "nu : int, optional\n    Order of the derivative (default 0, the value).\n\n"
     "Returns\n-------\nfloat or ndarray\n    A float for a scalar x; otherwise a new float64 array with the\n"
@@ -328,8 +336,7 @@ const char call_doc[] =
 PyMethodDef traj_eval_methods[] = {
     PevalM::def(peval_doc),   CevalM::def(ceval_doc), DpevalM::def(dpeval_doc),
     DcevalM::def(dceval_doc), XcptsM::def(xcpts_doc),
-    {"__call__", PV_FASTCALL_CAST(call_as_method), METH_FASTCALL | METH_KEYWORDS | METH_COEXIST,
-     call_doc},
+    CallM::def(call_doc, METH_COEXIST),
     {nullptr, nullptr, 0, nullptr},
 };
 

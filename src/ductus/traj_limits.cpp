@@ -69,6 +69,16 @@ struct Arg<ductus::LimitArg> {
     ductus::LimitArg get() const { return ductus::LimitArg{given, v}; }
 };
 
+// Defaults as the signature lines show them.
+template <int D>
+struct DefaultText<ductus::NuArg<D>> {
+    static std::string text() { return std::to_string(D); }
+};
+template <>
+struct DefaultText<ductus::LimitArg> {
+    static std::string text() { return "None"; }
+};
+
 }  // namespace pv
 
 namespace ductus {
@@ -249,7 +259,6 @@ using RoughnessM = pv::Method<roughness, roughness_args>;
     "J. M. Lane, R. F. Riesenfeld, Bounds on a polynomial, BIT 21 (1981) 112-117.\n"
 
 const char extrema_doc[] =
-    "extrema($self, nu=0)\n--\n\n"
     "Smallest and largest value of a derivative over the whole domain.\n\n"
     "Parameters\n----------\nnu : int, optional\n"
     "    Order of the derivative (default 0: the values themselves).\n\n"
@@ -274,7 +283,6 @@ const char extrema_doc[] =
     "the range of floats.\n\n"
     "References\n----------\n" PIECES_REFS;
 const char violations_doc[] =
-    "violations($self, vmax=None, amax=None, jmax=None)\n--\n\n"
     "The velocity, acceleration and jerk limits that the trajectory exceeds.\n\n"
     LIMIT_PARAMS
     "Returns\n-------\nlist of tuples\n"
@@ -290,7 +298,6 @@ const char violations_doc[] =
     "place) is still reported.\n\n" LIMIT_ERRORS "\n\n"
     "References\n----------\n" PIECES_REFS;
 const char timescale_doc[] =
-    "timescale($self, vmax=None, amax=None, jmax=None)\n--\n\n"
     "The uniform time stretch that just meets velocity, acceleration and jerk\nlimits.\n\n"
     LIMIT_PARAMS
     "Returns\n-------\nfloat\n"
@@ -312,7 +319,6 @@ const char timescale_doc[] =
     "J. M. Hollerbach, Dynamic scaling of manipulator trajectories, Journal of\n"
     "Dynamic Systems, Measurement, and Control 106 (1984) 102-106.\n";
 const char roughness_doc[] =
-    "roughness($self, nu=2)\n--\n\n"
     "Integral over the domain of the square of a derivative.\n\n"
     "Parameters\n----------\nnu : int, optional\n"
     "    Order of the derivative (default 2: the bending energy of a\n"

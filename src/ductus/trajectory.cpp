@@ -386,26 +386,25 @@ using LoadM = pv::Method<traj_loadxml, loadxml_args>;
 #define NO_REFS "References\n----------\nNone\n"
 
 const char copy_doc[] =
-    "copy($self)\n--\n\nReturn a copy of the object.\n\n" NO_PARAMS
+    "Return a copy of the object.\n\n" NO_PARAMS
     "Returns\n-------\nTrajectory1d\n    A new trajectory with its own copies of the arrays.\n\n"
     "Notes\n-----\nThe copy owns its arrays whatever the flag of the source.\n\n" NO_REFS;
 const char dcopy_doc[] =
-    "__copy__($self)\n--\n\nReturn self.copy().\n\n" NO_PARAMS
+    "Return self.copy().\n\n" NO_PARAMS
     "Returns\n-------\nTrajectory1d\n\nNotes\n-----\nUsed by copy.copy.\n\n" NO_REFS;
 const char deepcopy_doc[] =
-    "__deepcopy__($self, memo)\n--\n\nReturn self.copy().\n\n"
+    "Return self.copy().\n\n"
     "Parameters\n----------\nmemo : dict\n    Ignored.\n\n"
     "Returns\n-------\nTrajectory1d\n\nNotes\n-----\nUsed by copy.deepcopy.\n\n" NO_REFS;
 const char sget_k_doc[] =
-    "_sget_knotvector($self)\n--\n\nNeed to pickle protocol.\n\n" NO_PARAMS
+    "Need to pickle protocol.\n\n" NO_PARAMS
     "Returns\n-------\nbytes or None\n    The knots as stored (native float64), None without arrays.\n\n"
     "Notes\n-----\n8 * (p + n + 2) bytes.\n\n" NO_REFS;
 const char sget_c_doc[] =
-    "_sget_cpts($self)\n--\n\nNeed to pickle protocol.\n\n" NO_PARAMS
+    "Need to pickle protocol.\n\n" NO_PARAMS
     "Returns\n-------\nbytes or None\n    The control points as stored, None without arrays.\n\n"
     "Notes\n-----\n8 * (n + 1) bytes.\n\n" NO_REFS;
 const char dset_doc[] =
-    "_dset_data($self, knots, cpts, p, n, order, owner)\n--\n\n"
     "Need to pickle protocol: replaces the data of the object.\n\n"
     "Parameters\n----------\n"
     "knots : bytes\n    8 * (p + n + 2) bytes of native float64 knots.\n"
@@ -417,43 +416,38 @@ const char dset_doc[] =
     "Notes\n-----\nNew arrays are allocated and filled; ValueError for byte strings of\n"
     "another length. Views taken before keep the old arrays.\n\n" NO_REFS;
 const char getstate_doc[] =
-    "__getstate__($self)\n--\n\nThe pickle state.\n\n" NO_PARAMS
+    "The pickle state.\n\n" NO_PARAMS
     "Returns\n-------\ntuple\n    (knot bytes, control-point bytes, p, n, order, owner).\n\n"
     "Notes\n-----\nThe byte strings come from _sget_knotvector and _sget_cpts.\n\n" NO_REFS;
 const char setstate_doc[] =
-    "__setstate__($self, state, /)\n--\n\nRestores a pickle state.\n\n"
+    "Restores a pickle state.\n\n"
     "Parameters\n----------\nstate : tuple\n    The six items of __getstate__.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nCalls self._dset_data(*state).\n\n" NO_REFS;
 const char kview_doc[] =
-    "get_knotvector_asarray($self)\n--\n\n"
     "Creates an array wrapper around '_knotvector' pointer.\n\n" NO_PARAMS
     "Returns\n-------\nndarray or None\n    float64 view of the p + n + 2 knots (no copy).\n\n"
     "Notes\n-----\nWrites through the view change the trajectory. The view keeps the\n"
     "storage alive after the trajectory is gone or has been given new arrays.\n\n" NO_REFS;
 const char cview_doc[] =
-    "get_cpts_asarray($self)\n--\n\n"
     "Creates an array wrapper around '_cpts' pointer.\n\n" NO_PARAMS
     "Returns\n-------\nndarray or None\n    float64 view of the n + 1 control points (no copy).\n\n"
     "Notes\n-----\nWrites through the view change the trajectory. The view keeps the\n"
     "storage alive after the trajectory is gone or has been given new arrays.\n\n" NO_REFS;
 const char getattrib_doc[] =
-    "_getAttrib($self)\n--\n\nReturns the attributes of the object as a dictionary.\n\n" NO_PARAMS
+    "Returns the attributes of the object as a dictionary.\n\n" NO_PARAMS
     "Returns\n-------\ndict\n    'p', 'n', 'owner', 'order', 'start', 'stop' as texts.\n\n"
     "Notes\n-----\nstart and stop are read through attribute access.\n\n" NO_REFS;
 const char add_doc[] =
-    "_addPyVELTObject($self, root, ID)\n--\n\n"
     "Appends an element for the trajectory to the document root.\n\n"
     "Parameters\n----------\nroot : lxml element\n    The document root.\n"
     "ID : str\n    The object ID.\n\nReturns\n-------\nNone\n\n"
     "Notes\n-----\nThe element holds the children 'cpts' and 'knots'.\n\n" NO_REFS;
 const char update_doc[] =
-    "_updatePyVELTObject($self, tree, node, ID)\n--\n\n"
     "Rewrites the element of the trajectory in a document.\n\n"
     "Parameters\n----------\ntree : lxml element tree\n    The document.\n"
     "node : lxml element\n    The element of the trajectory.\nID : str\n    The object ID.\n\n"
     "Returns\n-------\nNone\n\nNotes\n-----\nIndexError when a 'cpts' or 'knots' child is missing.\n\n" NO_REFS;
 const char loadxml_doc[] =
-    "loadxml(fname, ID)\n--\n\n"
     "Method to load a Trajectory1d object from a file in .xml format.\n\n"
     "Parameters\n----------\n"
     "fname : str\n    The file name; the .pyvelt extension is used when none is given.\n"
@@ -537,16 +531,12 @@ bool need_data(TrajObj* t) {
 }
 
 bool domain(TrajObj* t, double& start, double& stop) {
-    if (!PyType_HasFeature(Py_TYPE(t), Py_TPFLAGS_HEAPTYPE)) {
-        start = t->_knotvector[0];
-        stop = t->_knotvector[t->p + t->n + 1];
-        return true;
-    }
     PyObject* o = reinterpret_cast<PyObject*>(t);
-    pv::Ref a(pv::getattr(o, "start"));
-    pv::Ref b(a ? pv::getattr(o, "stop") : nullptr);
-    return b && pv::to_double(a.get(), start) && pv::to_double(b.get(), stop);
+    return pv::property(o, "start", [t] { return t->_knotvector[0]; }, start) &&
+           pv::property(o, "stop", [t] { return t->_knotvector[t->p + t->n + 1]; }, stop);
 }
+
+PyObject* operand_copy(TrajObj* t) { return CopyM::call<pv::AnyObj>(t); }
 
 PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
     return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,
