@@ -30,8 +30,8 @@ inline void opt_dy(const OptDy* o, double dy[2]) {
     dy[1] = (o && o->n > 0) ? o->dy[1] : DEFAULT_DY[1];
 }
 
-// Raises the exception of a kernel status (nothing for 0 and 7 and above);
-// returns false when one was raised.
+// Raises the exception of a kernel status (pv::check_status: nothing for 0
+// and for 7 and above but CANCELLED); returns false when one was raised.
 bool check_info(int info);
 
 // An argument check of the library's own algorithms: AssertionError with
