@@ -66,7 +66,7 @@ bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
 // Raises the error of a global interpolation; false when one was raised.
 bool colloc_result(const char* fname, int p, const cardo::CollocationFailure& fail, int info) {
     switch (info) {
-    case 0: return true;
+    case cardo::OK: return true;
     case cardo::BAND_MISFIT:
         return pv::fail(PyExc_ValueError,
                         "%s(): the knot vector U does not fit the data: row %d of the collocation "
