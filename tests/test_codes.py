@@ -146,3 +146,20 @@ def test_status_code(name, code, args):
     if (name, code) not in PARTIAL:
         after = [a for a in args if isinstance(a, np.ndarray)]
         assert all(np.array_equal(a, b) for a, b in zip(after, before))
+
+
+# The codes of p and n come before any check of the length of U (which is
+# only defined once they pass): the same codes with a knot vector of two knots.
+# (splcsli asserts the lengths first.)
+SIZE_CASES = [(name, code, args) for name, code, args in CASES
+              if code in (-2, -1) and any(a is U for a in args) and name != "splcsli"]
+
+
+@pytest.mark.parametrize("name, code, args", SIZE_CASES,
+                         ids=[f"{n}{c}" for n, c, _ in SIZE_CASES])
+def test_size_codes_before_the_length_of_U(name, code, args):
+    args = [U[:2].copy() if a is U else a.copy() if isinstance(a, np.ndarray) else a
+            for a in args]
+    with pytest.raises(ValueError) as e:
+        getattr(arcus, name)(*args)
+    assert str(e.value) == f"the algorithm failed with 'info' value: {code}"

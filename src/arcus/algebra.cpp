@@ -192,10 +192,7 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
         return nullptr;
     }
     // The codes of the insertion for p and n, needed before the span search.
-    if (p < 0 || n < p) {
-        check_info(p < 0 ? -2 : -1);
-        return nullptr;
-    }
+    if (!check_info(cardo::CheckCurveSizes(n, p))) return nullptr;
     if (!curve_len(f, "U", "P", U, P, p)) return nullptr;
     // A split at an end (also within the knot tolerance) would leave a piece
     // without control points or of zero length.

@@ -50,8 +50,8 @@ struct pv::DefaultText<const pv::OptDy*> {
 
 namespace arcus {
 
-// Raises the exception of a kernel status (nothing for 0 and 7 and above);
-// returns false when one was raised.
+// Raises the exception of a kernel status (pv::check_status: nothing for 0
+// and for 7 and above but CANCELLED); returns false when one was raised.
 bool check_info(int info);
 
 // An argument check of the library's own algorithms: AssertionError with

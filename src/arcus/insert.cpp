@@ -10,8 +10,7 @@ void splkins(DArr UP, DArr P, int p, double u, int r, DArr UQ, DArr Q) {
     if (!knots_cover("splkins", "UP", UP, np, p)) return;
     // The checks of CurveKnotIns in its order, with the knot vector scanned
     // once; the span and multiplicity of u come between its test and the others.
-    const int first = p < 0 ? -2 : np < p ? -1 : cardo::ValidKnotVector(np, p, UP.data) ? -3 : 0;
-    if (!check_info(first)) return;
+    if (!check_info(cardo::CheckCurve(np, p, UP.data))) return;
     int k = 0, s = 0;
     cardo::FindSpanMult(np, p, u, UP.data, k, s);
     // The span search places the right end in the last span, where no

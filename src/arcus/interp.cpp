@@ -2,7 +2,8 @@
 // slopes, with arbitrary end derivatives) and cubic C2 interpolation with end
 // slopes. The wrappers check the arguments and raise the errors; the
 // collocation systems are assembled and solved in the kernel, which is given
-// LAPACK's band solver.
+// LAPACK's band solver, and so are the knots and the tridiagonal system of the
+// cubic interpolation.
 #include "arcus/arcus.hpp"
 #include "arcus/cardo/cardo.h"
 #include "arcus/lapack.hpp"
@@ -65,7 +66,7 @@ bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
 // Raises the error of a global interpolation; false when one was raised.
 bool colloc_result(const char* fname, int p, const cardo::CollocationFailure& fail, int info) {
     switch (info) {
-    case 0: return true;
+    case cardo::OK: return true;
     case cardo::BAND_MISFIT:
         return pv::fail(PyExc_ValueError,
                         "%s(): the knot vector U does not fit the data: row %d of the collocation "
@@ -176,33 +177,19 @@ void cdsplint(DArr xp, DArr fp, DArr U, DArr P, const OptDy* opt) {
         !assert_check(P.len == xp.len + 2, "P dimension must be: len(xp) + 2")) {
         return;
     }
-    // No point at all: nothing to place the knots on (the kernel's n <= 2).
-    if (xp.len == 0) {
-        check_info(-1);
-        return;
-    }
     const Py_ssize_t n = xp.len - 1;
+    const int nn = static_cast<int>(n);
+    if (!check_info(cardo::CubicCurveInterpCheck(nn))) return;
     if (!pv::need_len(F, "fp", fp.len, xp.len) || !pv::need_len(F, "P", P.len, n + 3) ||
         !exact_len(F, "U", U.len, n + 7)) {
         return;
     }
     double dy[2];
     opt_dy(opt, dy);
-    const int nn = static_cast<int>(n);
     int info = 0;
     {
         pv::NoGil nogil;
-        double* u = U.data;
-        double* c = P.data;
-        const double* x = xp.data;
-        std::fill(u, u + 4, x[0]);
-        if (nn > 1) std::copy(x + 1, x + nn, u + 4);
-        std::fill(u + nn + 3, u + nn + 7, x[nn]);
-        c[0] = fp.data[0];
-        c[nn + 2] = fp.data[nn];
-        c[1] = dy[0] * (u[4] - x[0]) / 3 + c[0];
-        c[nn + 1] = c[nn + 2] - dy[1] * (x[nn] - u[nn + 2]) / 3;
-        cardo::SolveTridiagonal(nn, fp.data, u, c, info);
+        cardo::CubicCurveInterp(nn, xp.data, fp.data, dy[0], dy[1], U.data, P.data, info);
     }
     check_info(info);
 }

@@ -76,9 +76,7 @@ void averagcpts(DArr U, int p, DArr C) {
 
 // The checks of findspan and findspanmult before the search.
 static bool span_args(int p, DArr U) {
-    if (p < 0) return check_info(-1);
-    if (validknots(p, U)) return check_info(-3);
-    return true;
+    return check_info(cardo::FindSpanCheck(hi(U), p, U.data));
 }
 
 int findspan(int p, double u, DArr U) {

@@ -10,9 +10,7 @@ namespace arcus {
 static bool knot_run(const char* fname, DArr U, int n, int p, double u, int& r, int& s) {
     r = s = 0;
     if (!knots_cover(fname, "U", U, n, p)) return false;
-    if (p >= 0 && n >= p && !cardo::ValidKnotVector(n, p, U.data)) {
-        cardo::FindSpanMult(n, p, u, U.data, r, s);
-    }
+    if (cardo::CheckCurve(n, p, U.data) == cardo::OK) cardo::FindSpanMult(n, p, u, U.data, r, s);
     return true;
 }
 
@@ -52,18 +50,11 @@ double getbndrem(DArr U, DArr P, int p, double u) {
     const int n = hi(P);
     // The trial reads P[r-p-1 .. r-s+1] and temp[0 .. p-s+2]: only the
     // checks that keep it inside its arrays (the codes of RemoveCurveKnot).
-    const int code = p < 0 ? -2 : n < p ? -1 : 0;
-    if (code) {
-        check_info(code);
-        return 0.0;
-    }
+    // The length of U is checked once p and n pass.
     if (!knots_cover("getbndrem", "U", U, n, p)) return 0.0;
     int r = 0, s = 0;
-    cardo::FindSpanMult(n, p, u, U.data, r, s);
-    if (s > p + 1 || r - p - 1 < 0 || r - s + 1 > n) {
-        check_info(-7);
-        return 0.0;
-    }
+    if (cardo::CheckCurveSizes(n, p) == cardo::OK) cardo::FindSpanMult(n, p, u, U.data, r, s);
+    if (!check_info(cardo::GetRemovalBndCurveCheck(n, p, r, s))) return 0.0;
     Work<double> temp(2 * Py_ssize_t(p) + 3);
     if (!temp.ok()) return 0.0;
     double Br = 0.0;

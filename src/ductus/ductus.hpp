@@ -285,8 +285,9 @@ PyObject* operand_copy(TrajObj* t);
 // Point1d.from_tuple(tup).
 PyObject* point_from_tuple(PyObject* tup);
 // Allocation failure, wherever it happens in the objects (a Mem block, a
-// cardo::Scratch array, the kernel's status 1 behind an entry), raises
-// MemoryError "memory allocation failed" through pv::fail_memory.
+// cardo::Scratch array, the kernel's status NO_MEMORY behind an entry or from
+// a kernel routine), raises MemoryError "memory allocation failed" through
+// pv::fail_memory (pv::check_status for a kernel status).
 //
 // Memory block of `count` doubles from the Python allocator, released unless
 // handed over.

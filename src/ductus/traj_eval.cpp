@@ -4,6 +4,7 @@
 #include "ductus/ductus.hpp"
 #include "arcus/cardo/scratch.h"
 #include "arcus/cardo/sort.h"
+#include "common/status.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -194,11 +195,13 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
                       "the kernel's indices are NumPy's");
         int info = 0;
         cardo::SortOrder(v, len - 1, a0, b0, sv, iv, info);
-        if (info == 1) {
-            pv::fail_memory();
+        if (info == cardo::NO_MEMORY) {
+            pv::check_status(info);
             return nullptr;
         }
-        if (info != 0) return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
+        if (info != cardo::OK) {
+            return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
+        }
     }
     if (nu != 0) {
         if (!check_nu(nu)) return nullptr;

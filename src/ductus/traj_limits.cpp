@@ -2,9 +2,11 @@
 // checks of velocity, acceleration and jerk limits, the uniform time stretch
 // that just meets such limits, and roughness integrals. The arguments are
 // parsed and checked here; the work is the kernel's (arcus/cardo/limits.h),
-// whose status codes become the exceptions below.
+// whose own status codes become the exceptions below (the shared ones those
+// of pv::check_status).
 #include "ductus/ductus.hpp"
 #include "arcus/cardo/limits.h"
+#include "common/status.hpp"
 
 #include <cmath>
 
@@ -115,14 +117,10 @@ bool check_limits(TrajObj* self, const LimitSpec* ls, int count) {
 // derivative concerned. False for every nonzero status.
 bool status(int info, const Data& d, long long nu) {
     switch (info) {
-    case 0:
-        return true;
-    case 1:
-        return pv::fail_memory();
+    case cardo::OK:
+    case cardo::NO_MEMORY:
     case cardo::CANCELLED:
-        // Stopped on request: the poll that asked for it raised already.
-        return PyErr_Occurred() ? false
-                                : pv::fail(PyExc_KeyboardInterrupt, "long work was interrupted");
+        return pv::check_status(info);
     case cardo::LIM_NOT_SPLINE:
         return pv::fail(PyExc_ValueError, "the trajectory is not a spline: p = %d, n = %d", d.p,
                         d.n);

@@ -45,20 +45,10 @@ bool MergeKnots(int m1, const double* U1, int m2, const double* U2, int p, int c
     return a == nx1 && b == nx2;
 }
 
-namespace {
-
-// A status the sum goes on after (0, or 7 and above as the callers read it).
-inline bool sum_goes_on(int info) { return info == 0 || info >= 7; }
-
-// A status the callers report as a failure.
-inline bool sum_fails(int info) { return info == CANCELLED || !sum_goes_on(info); }
-
-}  // namespace
-
 bool CurveSumRefined(int m1, const double* U1, const double* P1, int m2, const double* U2,
                      const double* P2, int p, int mk, double* UK, double* PK, double* X1,
                      double* X2, double* Q2, int& info) {
-    info = 0;
+    info = OK;
     const int nk = mk - p - 1, n1 = m1 - p - 1, n2 = m2 - p - 1;
     const int nx1 = mk - m1, nx2 = mk - m2;
     if (!MergeKnots(m1, U1, m2, U2, p, nk - p, X1, nx1, X2, nx2)) return false;
@@ -66,23 +56,25 @@ bool CurveSumRefined(int m1, const double* U1, const double* P1, int m2, const d
         UK[j] = U1[0];
         UK[mk - p + j] = U1[m1];
     }
-    int info1 = 0, info2 = 0;
+    // The sum goes on after a status the callers do not report (OK, or one
+    // of 7 and above other than CANCELLED).
+    int info1 = OK, info2 = OK;
     if (m1 < mk) {
         RefineKnotVectCurve(n1, p, U1, P1, X1, nx1 - 1, UK, PK, info1);
     } else {
         std::memmove(PK, P1, sizeof(double) * (n1 + 1));
     }
-    if (sum_goes_on(info1)) {
+    if (!Failed(info1)) {
         if (m2 < mk) {
             RefineKnotVectCurve(n2, p, U2, P2, X2, nx2 - 1, UK, Q2, info2);
         } else {
             std::memcpy(Q2, P2, sizeof(double) * (n2 + 1));
         }
-        if (sum_goes_on(info2)) {
+        if (!Failed(info2)) {
             for (int j = 0; j <= nk; ++j) PK[j] = PK[j] + Q2[j];
         }
     }
-    info = sum_fails(info1) ? info1 : info2;
+    info = Failed(info1) ? info1 : info2;
     return true;
 }
 
@@ -104,7 +96,7 @@ void CurveJoin(std::ptrdiff_t ml, const double* Ul, std::ptrdiff_t nl, const dou
 
 void CurveSplit(int n, int p, const double* U, const double* P, double u, int span, int s,
                 double* UK, double* PK, int& nl, int& nr, int& info) {
-    info = 0;
+    info = OK;
     const int m = n + p + 1;
     const int r = p - s;  // insertions up to multiplicity p
     if (r == 0) {
@@ -113,8 +105,7 @@ void CurveSplit(int n, int p, const double* U, const double* P, double u, int sp
     } else {
         int nq = 0;
         CurveKnotIns(n, p, U, P, u, span, s, r, nq, UK, PK, info);
-        if (info != 0 && info < 7) return;
-        if (info == CANCELLED) return;
+        if (Failed(info)) return;
     }
     nl = span - s;
     nr = n + r - nl;

@@ -55,7 +55,7 @@ void BandLsqInit(int nc, int w, double* R, double* z) {
 
 void BandLsqAddRow(int nc, int w, double* R, double* z, int col, double* row, double rhs,
                    int& info) {
-    info = 0;
+    info = OK;
     if (nc < 0) { info = -1; return; }
     if (w < 1) { info = -2; return; }
     if (col < 0 || col >= nc) { info = -5; return; }
@@ -101,7 +101,7 @@ void BandLsqAddRow(int nc, int w, double* R, double* z, int col, double* row, do
 
 void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int ld, double* A,
                      double* b, double* row, int& info) {
-    info = 0;
+    info = OK;
     if (nc < 0) { info = -1; return; }
     if (w < 1) { info = -2; return; }
     if (col < 0 || col >= nc) { info = -5; return; }
@@ -180,7 +180,7 @@ void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int l
 }
 
 void BandLsqSolve(int nc, int w, const double* R, double* z, double rtol, int& col, int& info) {
-    info = 0;
+    info = OK;
     col = -1;
     if (nc < 0) { info = -1; return; }
     if (w < 1) { info = -2; return; }
@@ -198,7 +198,7 @@ void BandLsqSolve(int nc, int w, const double* R, double* z, double rtol, int& c
         const double d = std::fabs(R[static_cast<long long>(i) * w]);
         if (!(d > tiny) || d == 0.0) {
             col = i;
-            info = 2;
+            info = DIVISION_BY_ZERO;
             return;
         }
     }

@@ -15,14 +15,6 @@ namespace {
 constexpr std::size_t CURVE_STACK = 256;
 using Work = Scratch<double, CURVE_STACK>;
 
-// The checks shared by the curve routines: -2 p < 0, -1 n < p, -3 invalid U.
-int check_curve(int n, int p, const double* U) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
-    return 0;
-}
-
 // Curve evaluation for a fixed degree P (1 to 5), used by CurvePoint and
 // CurveEval alike so that both give the same bits. BasisFuns divides by
 // right[r+1] + left[j-r], that is U[span+r+1] - U[span+1-j+r] up to rounding:
@@ -202,7 +194,7 @@ void DersBasisFuns(int span, double u, int p, int k, const double* U, double* nd
 }
 
 void CurvePoint(int n, int p, const double* U, const double* P, double u, double& C, int& info) {
-    info = check_curve(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     const int m = n + p + 1;
     if (u < U[0] || u > U[m]) { info = -5; return; }
@@ -215,7 +207,7 @@ void CurvePoint(int n, int p, const double* U, const double* P, double u, double
     default: break;
     }
     Work work(3 * static_cast<std::size_t>(p + 1));
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     double* N = work.data();
     double* left = N + (p + 1);
     double* right = left + (p + 1);
@@ -228,7 +220,7 @@ void CurvePoint(int n, int p, const double* U, const double* P, double u, double
 }
 
 void CurveEval(int n, int p, const double* U, const double* P, double* C, int r, int& info) {
-    info = check_curve(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     const int m = n + p + 1;
     if (r < 0) { info = -6; return; }
@@ -245,7 +237,7 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
     default: break;
     }
     Work work(3 * static_cast<std::size_t>(p + 1));
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     double* N = work.data();
     double* left = N + (p + 1);
     double* right = left + (p + 1);
@@ -263,7 +255,7 @@ void CurveEval(int n, int p, const double* U, const double* P, double* C, int r,
 
 void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, int d, double* CK,
                      int& info) {
-    info = check_curve(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     const int m = n + p + 1;
     if (u < U[0] || u > U[m]) { info = -5; return; }
@@ -282,7 +274,7 @@ void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, i
     }
     const std::size_t w = static_cast<std::size_t>(p + 1);
     Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     double* nders = work.data();
     double* left = nders + w * (du + 1);
     double* right = left + w;
@@ -301,7 +293,7 @@ void CurveDerivsAlg1(int n, int p, const double* U, const double* P, double u, i
 
 void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int r2, int rC,
                      const double* C, int nr, double* CK, int& info) {
-    info = check_curve(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     const int m = n + p + 1;
     if (r1 < 0) { info = -5; return; }
@@ -321,7 +313,7 @@ void CurveDerivsEval(int n, int p, const double* U, const double* P, int r1, int
     const int du = std::min(r2, p);
     const std::size_t w = static_cast<std::size_t>(p + 1);
     Work work(w * (du + 1) + 2 * w + w * w + 2 * w);
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     double* nders = work.data();
     double* left = nders + w * (du + 1);
     double* right = left + w;

@@ -34,24 +34,24 @@ double casteljau(const double* P, int n, double u, double* Q) {
 // The evaluation of every parameter of C[0..nc]; all are checked first.
 template <double (*Eval)(const double*, int, double, double*)>
 void eval_all(const double* P, int n, double* C, int nc, int& info) {
-    info = 0;
+    info = OK;
     if (n < 0) { info = -2; return; }
     for (int i = 0; i <= nc; ++i) {
         if (outside_unit(C[i])) { info = -3; return; }
     }
     if (nc < 0) return;
     Scratch<double> work(static_cast<std::size_t>(n) + 1);
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     for (int i = 0; i <= nc; ++i) C[i] = Eval(P, n, C[i], work.data());
 }
 
 template <double (*Eval)(const double*, int, double, double*)>
 void eval_one(const double* P, int n, double u, double& C, int& info) {
-    info = 0;
+    info = OK;
     if (n < 0) { info = -2; return; }
     if (outside_unit(u)) { info = -3; return; }
     Scratch<double> work(static_cast<std::size_t>(n) + 1);
-    if (!work.ok()) { info = 1; return; }
+    if (!work.ok()) { info = NO_MEMORY; return; }
     C = Eval(P, n, u, work.data());
 }
 

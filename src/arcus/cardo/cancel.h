@@ -5,17 +5,16 @@
 // Inside a CancelScope, each 2^20 units or so the poll function installed
 // by the program is asked whether to stop; once it says so, cancel_point()
 // and cancelled() return true for the rest of the scope and the routine
-// returns with the status CANCELLED, its outputs unspecified. Outside any
-// scope, and with no poll function, work is never stopped. The kernel
-// itself knows nothing of what the poll function looks at.
+// returns with the status CANCELLED (status.h), its outputs unspecified.
+// Outside any scope, and with no poll function, work is never stopped. The
+// kernel itself knows nothing of what the poll function looks at.
 #pragma once
+
+#include "arcus/cardo/status.h"
 
 #include <cstddef>
 
 namespace cardo {
-
-// Status of a routine stopped at the request of the poll function.
-constexpr int CANCELLED = 10;
 
 // Asked from the thread doing the work; true: stop.
 using CancelPoll = bool (*)();

@@ -2,14 +2,17 @@
 //
 // Plain routines over double arrays; no Python inside. Sizes are passed as
 // highest indices (n, m), never as lengths. Routines that can fail report a
-// status through their last argument `info`:
-//   0 success, -k the k-th argument is invalid (routine-specific codes -5 and
-//   below), 1 allocation failure, 2 division by zero, 3 not implemented,
-//   4 iteration limit, 5 out of range, 6 other.
+// status through their last argument `info` (status.h): 0 success (OK), -k
+// the k-th argument is invalid (routine-specific codes -5 and below), and the
+// named positive values: NO_MEMORY 1, DIVISION_BY_ZERO 2, NOT_IMPLEMENTED 3,
+// ITERATION_LIMIT 4, OUT_OF_RANGE 5, OTHER 6, CANCELLED 10, BAND_MISFIT 11,
+// SOLVER_FAILED 12. A routine's *Check companion returns the status of its
+// argument checks without writing anything.
 // Scalar inputs are passed by value, scalar outputs by reference.
 #pragma once
 
 #include "arcus/cardo/cancel.h"
+#include "arcus/cardo/status.h"
 
 #include <cmath>
 #include <cstddef>
@@ -65,7 +68,27 @@ inline bool near_zero(double x) { return std::fabs(x) <= KNOT_ATOL; }
 
 // ------------------------------------------------------------ knot vectors and spans
 
+// 0 when U[0..n+p+1] is a valid clamped knot vector of degree p (p + 1 equal
+// knots at each end, non-decreasing within the knot tolerance), else 1.
 int ValidKnotVector(int n, int p, const double* U);
+// Positions of a curve's n, p and U in a routine's arguments, for the
+// statuses of CheckCurve (most routines begin with n, p, U).
+struct CurveArgs {
+    int n = 1;
+    int p = 2;
+    int U = 3;
+};
+// The checks that every routine on a curve of degree p with the knots
+// U[0..n+p+1] makes first, in this order: p < 0, n < p, an invalid knot
+// vector (ValidKnotVector). The status of the first that fails, the invalid
+// argument at its position in `at` (-2, -1, -3 by default), OK when all pass.
+int CheckCurve(int n, int p, const double* U, CurveArgs at = {});
+// The first two of them (U is not read).
+int CheckCurveSizes(int n, int p, CurveArgs at = {});
+// The checks of a span search of degree p over the knots U[0..m] for a caller
+// whose arguments are (p, u, U): -1 p < 0, -3 fewer than 2p + 2 knots or an
+// invalid knot vector (n = m - p - 1 stands for the length of U), OK.
+int FindSpanCheck(int m, int p, const double* U);
 void EquallySpaced(int n, const double* u, int p, double* U);
 void AveragingAlg1(int n, const double* u, int p, double* U);
 void AveragingAlg2(int n, const double* u, int p, double* U);
@@ -259,7 +282,8 @@ void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, 
 int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r);
 // The checks of CurveKnotInsCheck that follow the knot-vector test (-5 .. -8).
 int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int s, int r);
-// CurveKnotIns once its checks have passed; returns its info (0, 1 or 2).
+// CurveKnotIns once its checks have passed; returns its info (OK, NO_MEMORY
+// or DIVISION_BY_ZERO).
 int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
                         int r, int& nq, double* UQ, double* Q);
 void CurveKnotIns(int np, int p, const double* UP, const double* P, double u, int k, int s, int r,
@@ -275,8 +299,7 @@ void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const d
 // in place: the result occupies U[0..m-t] and P[0..n-t].
 // info: -2 p < 0, -1 n < p, -3 invalid U, -5 u outside [U[0], U[m]], -7 u is not
 // a removable interior knot (s <= 0, s > p + 1, or copies outside U[p+1..n],
-// as those of the start knot), -8 num <= 0 or num > s, -9 TOL < 0, 1 no work
-// storage.
+// as those of the start knot), -8 num <= 0 or num > s, -9 TOL < 0, NO_MEMORY.
 void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s, int num,
                      double TOL, int& t, int& info);
 // RemoveCurveKnot with TOL = +infinity: every removal is made unless its
@@ -286,17 +309,23 @@ void RemoveCurveKnotWithoutTol(int n, int p, double* U, double* P, double u, int
                                int num, int& t, int& info);
 // Removes, knot value by knot value, every interior knot copy that can go
 // within TOL; nrem = the total removed. info: -2, -1, -3 as above, -5 TOL < 0
-// or NaN, 1 no work storage.
+// or NaN, NO_MEMORY.
 void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem, int& info);
 // Error bound Br of one removal of u (r, s as above); temp holds at least
-// max(2p + 1, p - s + 3) doubles. The caller makes sure that the removal
-// reads only P[r-p-1 .. r-s+1] inside P (n is not read).
+// max(2p + 1, p - s + 3) doubles. The removal reads only P[r-p-1 .. r-s+1]
+// (n is not read), inside P[0..n] when GetRemovalBndCurveCheck passes.
+// U is not checked.
 void GetRemovalBndCurve(int n, int p, const double* U, const double* P, double u, int r, int s,
                         double* temp, double& Br);
+// The checks that keep GetRemovalBndCurve inside P, with the codes of
+// RemoveCurveKnot: -2 p < 0, -1 n < p, -7 a run (r, s) whose removal needs a
+// control point outside P[0..n] (s > p + 1, r - p - 1 < 0 or r - s + 1 > n);
+// OK when they pass.
+int GetRemovalBndCurveCheck(int n, int p, int r, int s);
 
 // ------------------------------------------------------------ degree elevation
 
-// Checks of DegreeElevateCurve, without writing anything: 0, or the info code.
+// Checks of DegreeElevateCurve, without writing anything: OK, or the info code.
 // Besides ValidKnotVector, a knot value repeated (exactly) more than p + 1 times
 // is refused with -3: the segments of such a vector are not defined.
 int DegreeElevateCheck(int n, int p, const double* U, int t);
@@ -305,8 +334,9 @@ int DegreeElevateCheck(int n, int p, const double* U, int t);
 // that absurd t cannot overflow.
 void DegreeElevateSizes(int n, int p, const double* U, int t, long long& nh, long long& mh);
 // Raises the degree by t (The NURBS Book A5.9, stable knot removal). Uh and
-// Q must hold mh + 1 and nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0, -1 n < p, -3 invalid U,
-// -5 t <= 0, 1 no work storage; on a nonzero info nothing is written.
+// Q must hold mh + 1 and nh + 1 doubles (DegreeElevateSizes). info: -2 p < 0,
+// -1 n < p, -3 invalid U, -5 t <= 0, NO_MEMORY, CANCELLED; on a nonzero info
+// nothing is written.
 void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, double* Uh,
                         int& nh, double* Q, int& info);
 
@@ -315,12 +345,12 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
 // B[k] = Bernstein polynomial B(k, n)(u), k = 0..n.
 void AllBernstein(int n, double u, double* B);
 // Value C at u in [0, 1] of the Bezier segment P[0..n]: Bernstein sum, resp.
-// de Casteljau. info: -2 n < 0, -3 u outside [0, 1], 1 no work storage.
+// de Casteljau. info: -2 n < 0, -3 u outside [0, 1], NO_MEMORY.
 void PointOnBezierCurve(const double* P, int n, double u, double& C, int& info);
 void deCasteljau1(const double* P, int n, double u, double& C, int& info);
 // C[i] replaced by the value at u = C[i], i = 0..nc (PointOnBezierCurve, resp.
 // deCasteljau1). Every parameter is checked first: on a nonzero info C is
-// unchanged. info: -2 n < 0, -3 a parameter outside [0, 1], 1 no work storage.
+// unchanged. info: -2 n < 0, -3 a parameter outside [0, 1], NO_MEMORY.
 void BezierCurveEval(const double* P, int n, double* C, int nc, int& info);
 void BezierCurveEval2(const double* P, int n, double* C, int nc, int& info);
 // Element (i, j) of the degree-p Bezier matrix, (-1)^(i-j) Bin(p, i) Bin(i, j);
@@ -334,9 +364,19 @@ void GetBezierMatrix(int p, double* M);
 // Cubic C2 interpolation with end slopes (The NURBS Book A9.2): Q[0..n] the
 // data ordinates, U the cubic knot vector of n + 7 knots whose interior knots
 // are the interior abscissae, P[0], P[1], P[n+1], P[n+2] already set; fills
-// P[2..n]. info: -1 n <= 2, -3 invalid U, 1 allocation failure, 2 a zero
-// pivot (coincident interior knots).
+// P[2..n]. info: -1 n <= 2, -3 invalid U, NO_MEMORY, DIVISION_BY_ZERO for a
+// zero pivot (coincident interior knots).
 void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& info);
+// Cubic C2 interpolation through (x[i], f[i]), i = 0..n, with the end slopes
+// d0 and dn: U (n + 7 knots) gets x[0] four times, x[1..n-1] and x[n] four
+// times; P (n + 3 control points) gets f[0] and f[n] at its ends and, next to
+// them, the control points that give the slopes; SolveTridiagonal then fills
+// P[2..n]. info: -1 n < 0 (no data point, nothing written: the status of
+// CubicCurveInterpCheck), else that of SolveTridiagonal, which finds U and
+// the four end control points written.
+int CubicCurveInterpCheck(int n);
+void CubicCurveInterp(int n, const double* x, const double* f, double d0, double dn, double* U,
+                      double* P, int& info);
 
 // Global interpolation through the points (x[i], f[i]), i = 0..n, on the
 // caller's knot vector U (collocation.cpp). The kernel links no LAPACK: the
@@ -344,12 +384,10 @@ void SolveTridiagonal(int n, const double* Q, const double* U, double* P, int& i
 // convention (every argument by address).
 using BandSolver = void (*)(int* n, int* kl, int* ku, int* nrhs, double* ab, int* ldab, int* ipiv,
                             double* b, int* ldb, int* info);
-// Statuses of the global interpolation besides 0, 1 and the negative ones:
-// the knot vector does not fit the data (a non-zero entry of the collocation
-// matrix outside its band of p - 1 diagonals on each side), and a failure
-// of the band solver.
-constexpr int BAND_MISFIT = 11;
-constexpr int SOLVER_FAILED = 12;
+// Statuses of the global interpolation besides OK, NO_MEMORY and the
+// negative ones: BAND_MISFIT, the knot vector does not fit the data (a
+// non-zero entry of the collocation matrix outside its band of p - 1
+// diagonals on each side), and SOLVER_FAILED, a failure of the band solver.
 // Where a global interpolation failed: the row and column of the first
 // entry outside the band (BAND_MISFIT), the solver's info (SOLVER_FAILED).
 struct CollocationFailure {
@@ -363,14 +401,14 @@ struct CollocationFailure {
 // where the abscissae make the matrix totally positive, else (and after a
 // pivot that is not positive and finite) by `dgbsv`. On BAND_MISFIT P is
 // unchanged; on SOLVER_FAILED it holds what the solver left.
-// info: -1 n < 1 or n < p, -4 p < 1, 1 no work storage, BAND_MISFIT,
+// info: -1 n < 1 or n < p, -4 p < 1, NO_MEMORY, BAND_MISFIT,
 // SOLVER_FAILED.
 void GlobalCurveInterp(int n, const double* x, const double* f, int p, const double* U, double* P,
                        BandSolver dgbsv, CollocationFailure& fail, int& info);
 // The same with the first derivative d0 at x[0] and dn at x[n] (The NURBS
 // Book 9.2.2): n + 3 control points, U of n + p + 4 knots, interior abscissae
 // in [U[p], U[n+3]]; always by `dgbsv`. info: -1 n < 1 or n < p - 2,
-// -4 p < 2, 1, BAND_MISFIT, SOLVER_FAILED as above.
+// -4 p < 2, NO_MEMORY, BAND_MISFIT, SOLVER_FAILED as above.
 void GlobalCurveInterpSlopes(int n, const double* x, const double* f, int p, double d0, double dn,
                              const double* U, double* P, BandSolver dgbsv,
                              CollocationFailure& fail, int& info);
@@ -378,7 +416,8 @@ void GlobalCurveInterpSlopes(int n, const double* x, const double* f, int p, dou
 // De[0..l-1] at x[n] (Piegl and Tiller 2000): n + k + l + 1 control points,
 // U of n + k + l + p + 2 knots; by `dgbsv` unless k = l = 0 (then it is
 // GlobalCurveInterp). info: -4 p < 2, -5 k outside 0..p-1, -7 l outside
-// 0..p-1, -1 n < 1 or n + k + l < p, 1, BAND_MISFIT, SOLVER_FAILED as above.
+// 0..p-1, -1 n < 1 or n + k + l < p, NO_MEMORY, BAND_MISFIT, SOLVER_FAILED as
+// above.
 void GlobalCurveInterpEndDerivs(int n, const double* x, const double* f, int p, int k,
                                 const double* Ds, int l, const double* De, const double* U,
                                 double* P, BandSolver dgbsv, CollocationFailure& fail, int& info);
@@ -405,8 +444,8 @@ void BandLsqAddBlock(int nc, int w, double* R, double* z, int col, int nr, int l
                      double* b, double* row, int& info);
 // Solves R x = z by back substitution, x replacing z. A diagonal entry of R
 // that is zero or at most rtol times the largest one makes the system rank
-// deficient: info 2, `col` the first such column, z unchanged. Otherwise
-// info 0 and col -1. info: -1 nc < 0, -2 w < 1, -5 rtol negative or NaN.
+// deficient: info DIVISION_BY_ZERO, `col` the first such column, z
+// unchanged. Otherwise info OK and col -1. info: -1 nc < 0, -2 w < 1, -5 rtol negative or NaN.
 void BandLsqSolve(int nc, int w, const double* R, double* z, double rtol, int& col, int& info);
 
 // ------------------------------------------------------------ least-squares fit of control points

@@ -127,7 +127,7 @@ public:
     }
     double* left() const { return work_.data(); }
     double* right() const { return work_.data() + p_ + 1; }
-    // Solves the system in place in B: 0, or the status of a misfit or of the solver.
+    // Solves the system in place in B: OK, or the status of a misfit or of the solver.
     int solve(double* B, BandSolver dgbsv, CollocationFailure& fail) {
         if (!band.ok()) {
             fail.row = band.bad_row;
@@ -136,7 +136,7 @@ public:
         }
         int n = N_, kl = band.kl, ku = band.ku, nrhs = 1, ldab = band.ldab, ldb = N_, info = 0;
         dgbsv(&n, &kl, &ku, &nrhs, band.ab, &ldab, ipiv_.data(), B, &ldb, &info);
-        if (info == 0) return 0;
+        if (info == 0) return OK;
         fail.solver = info;
         return SOLVER_FAILED;
     }
@@ -160,7 +160,7 @@ public:
 int plain_by_solver(int n, const double* x, const double* f, int p, const double* U, double* P,
                     BandSolver dgbsv, CollocationFailure& fail) {
     BandSystem sys(n + 1, p);
-    if (!sys.ok()) return 1;
+    if (!sys.ok()) return NO_MEMORY;
     sys.start(n, U);
     Band& b = sys.band;
     b.put(0, 0, 1.0);
@@ -184,7 +184,7 @@ constexpr int USE_SOLVER = -1;
 // factor, the reciprocal of its pivot at R[i * (p + 1)], its entries of the
 // columns i + 1 .. i + p - 1 after it, then the reduced right-hand side. P is
 // written only by the back substitution at the end. `work` holds 5 p + 2
-// doubles. Returns 0 (P solved), BAND_MISFIT (fail says where: the first
+// doubles. Returns OK (P solved), BAND_MISFIT (fail says where: the first
 // row and column that the band solver's assembly reports) or USE_SOLVER: an
 // interior abscissa x[i] not strictly inside the support (U[i], U[i+p+1])
 // of its basis function, beyond the rounding tolerance of the knots, or not
@@ -256,14 +256,14 @@ int plain_by_elimination(int n, const double* x, const double* f, Deg p, const d
         }
         P[i] = s * Ri[0];
     }
-    return 0;
+    return OK;
 }
 
 int plain_by_elimination(int n, const double* x, const double* f, int p, const double* U,
                          double* P, CollocationFailure& fail) {
     Scratch<double> R((static_cast<std::size_t>(n) + 1) * (static_cast<std::size_t>(p) + 1));
     Scratch<double> work(5 * static_cast<std::size_t>(p) + 2);
-    if (!R.ok() || !work.ok()) return 1;
+    if (!R.ok() || !work.ok()) return NO_MEMORY;
     double* r = R.data();
     double* w = work.data();
     switch (p) {
@@ -307,7 +307,7 @@ void GlobalCurveInterpSlopes(int n, const double* x, const double* f, int p, dou
     const int nP = n + 2;
     BandSystem sys(nP + 1, p);
     if (!sys.ok()) {
-        info = 1;
+        info = NO_MEMORY;
         return;
     }
     sys.start(nP, U);
@@ -333,7 +333,7 @@ void GlobalCurveInterpEndDerivs(int n, const double* x, const double* f, int p, 
                                 const double* Ds, int l, const double* De, const double* U,
                                 double* P, BandSolver dgbsv, CollocationFailure& fail, int& info) {
     fail = CollocationFailure{};
-    info = 0;
+    info = OK;
     if (p < 2) info = -4;
     else if (k < 0 || k >= p) info = -5;
     else if (l < 0 || l >= p) info = -7;
@@ -350,7 +350,7 @@ void GlobalCurveInterpEndDerivs(int n, const double* x, const double* f, int p, 
     Scratch<double> dw(static_cast<std::size_t>(w) * w + 2 * static_cast<std::size_t>(w) +
                (static_cast<std::size_t>(k > l ? k : l) + 1) * w);
     if (!sys.ok() || !dw.ok()) {
-        info = 1;
+        info = NO_MEMORY;
         return;
     }
     double* ndu = dw.data();

@@ -143,9 +143,7 @@ int elevate_segment(int p, int t, const double* bezalfs, const double* bpts, int
 }  // namespace
 
 int DegreeElevateCheck(int n, int p, const double* U, int t) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
+    if (const int st = CheckCurve(n, p, U)) return st;
     // A knot value repeated more than p + 1 times makes a segment of zero
     // length next to it: the Bezier pieces are not defined there.
     const int m = n + p + 1;
@@ -155,7 +153,7 @@ int DegreeElevateCheck(int n, int p, const double* U, int t) {
         if (run > p + 1) return -3;
     }
     if (t <= 0) return -5;
-    return 0;
+    return OK;
 }
 
 void DegreeElevateSizes(int n, int p, const double* U, int t, long long& nh, long long& mh) {
@@ -181,7 +179,7 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     Scratch<double> bpts(w);
     Scratch<double> Nextbpts(p > 1 ? p - 1 : 0), alfs(p > 1 ? p - 1 : 0);
     if (!bezalfs.ok() || !bpts.ok() || !Nextbpts.ok() || !alfs.ok()) {
-        info = 1;
+        info = NO_MEMORY;
         return;
     }
     if (!elevation_coefficients(p, t, bezalfs.data())) { info = CANCELLED; return; }
@@ -194,7 +192,7 @@ void DegreeElevateCurve(int n, int p, const double* U, const double* P, int t, d
     const std::size_t cap = static_cast<std::size_t>(nseg) * (ph + 1);
     Scratch<double> Qw(cap), Kw(cap + ph + 1);
     if (!Qw.ok() || !Kw.ok()) {
-        info = 1;
+        info = NO_MEMORY;
         return;
     }
     int nq = 0, nk = 0, mh = ph;

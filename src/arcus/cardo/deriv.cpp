@@ -4,13 +4,11 @@
 namespace cardo {
 
 int CurveDerivCptsAlg1Check(int n, int p, const double* U, int d, int r1, int r2) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
+    if (const int st = CheckCurve(n, p, U)) return st;
     if (d > p || d < 0) return -5;
     if (r1 > n || r1 < 0) return -6;
     if (r2 > n || r2 < r1) return -7;
-    return 0;
+    return OK;
 }
 
 void CurveDerivCptsAlg1(int n, int p, const double* U, const double* P, int d, int r1, int r2,
@@ -26,7 +24,7 @@ void CurveDerivCptsAlg1(int n, int p, const double* U, const double* P, int d, i
         for (int i = 0; i <= r - k; ++i) {
             const double du = U[r1 + i + p + 1] - U[r1 + i + k];
             if (U[r1 + i + p + 1] == U[r1 + i + k]) {
-                info = 2;
+                info = DIVISION_BY_ZERO;
                 return;
             }
             row[i] = (p - k + 1) * (prev[i + 1] - prev[i]) / du;
@@ -35,11 +33,9 @@ void CurveDerivCptsAlg1(int n, int p, const double* U, const double* P, int d, i
 }
 
 int CurveDerivCptsAlg2Check(int n, int p, const double* U, int d) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
+    if (const int st = CheckCurve(n, p, U)) return st;
     if (d > p || d < 0) return -5;
-    return 0;
+    return OK;
 }
 
 void CurveDerivCptsAlg2(int n, int& p, const double* U, const double* P, int d, int& nk,
@@ -50,7 +46,7 @@ void CurveDerivCptsAlg2(int n, int& p, const double* U, const double* P, int d, 
     for (int k = 1; k <= d; ++k) {
         for (int j = 0; j <= n - k; ++j) {
             if (U[j + p + 1] == U[j + k]) {
-                info = 2;
+                info = DIVISION_BY_ZERO;
                 return;
             }
             PK[j] = (PK[j + 1] - PK[j]) * (p - k + 1) / (U[j + p + 1] - U[j + k]);
@@ -63,12 +59,10 @@ void CurveDerivCptsAlg2(int n, int& p, const double* U, const double* P, int d, 
 }
 
 int CurveAntiDerivCptsCheck(int n, int p, const double* U, int d, int nk) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
+    if (const int st = CheckCurve(n, p, U)) return st;
     if (d < 0) return -5;
     if (static_cast<long long>(nk) < static_cast<long long>(n) + d) return -6;
-    return 0;
+    return OK;
 }
 
 void CurveAntiDerivCpts(int n, int& p, const double* U, const double* P, int d, int& nk,

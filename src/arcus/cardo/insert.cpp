@@ -22,20 +22,18 @@ int CurveKnotInsCheckArgs(int np, int p, const double* UP, double u, int k, int 
     if (k < p || k > np) return -6;
     if (s < 0 || s > p) return -7;
     if (r <= 0 || r > p - s) return -8;
-    return 0;
+    return OK;
 }
 
 int CurveKnotInsCheck(int np, int p, const double* UP, double u, int k, int s, int r) {
-    if (p < 0) return -2;
-    if (np < p) return -1;
-    if (ValidKnotVector(np, p, UP)) return -3;
+    if (const int st = CheckCurve(np, p, UP)) return st;
     return CurveKnotInsCheckArgs(np, p, UP, u, k, s, r);
 }
 
 int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double u, int k, int s,
                         int r, int& nq, double* UQ, double* Q) {
     Scratch<double, INSERT_STACK> work(static_cast<std::size_t>(p) + 1);
-    if (!work.ok()) return 1;
+    if (!work.ok()) return NO_MEMORY;
     double* Rw = work.data();
     const int m = np + p + 1;
     nq = np + r;
@@ -47,12 +45,12 @@ int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double
     std::copy(P, P + (k - p + 1), Q);
     std::copy(P + (k - s), P + np + 1, Q + (k - s + r));
     for (int i = 0; i <= p - s; ++i) Rw[i] = P[k - p + i];
-    int L = 0, info = 0;
-    for (int j = 1; j <= r && info == 0; ++j) {
+    int L = 0, info = OK;
+    for (int j = 1; j <= r && info == OK; ++j) {
         L = k - p + j;
         for (int i = 0; i <= p - j - s; ++i) {
             if (UP[i + k + 1] == UP[L + i]) {
-                info = 2;
+                info = DIVISION_BY_ZERO;
                 break;
             }
             const double alpha = (u - UP[L + i]) / (UP[i + k + 1] - UP[L + i]);
@@ -62,7 +60,7 @@ int CurveKnotInsChecked(int np, int p, const double* UP, const double* P, double
         Q[L] = Rw[0];
         Q[k + r - j - s] = Rw[p - j - s];
     }
-    if (info == 0) {
+    if (info == OK) {
         for (int i = L + 1; i <= k - s - 1; ++i) Q[i] = Rw[i - L];
     }
     return info;
@@ -89,9 +87,7 @@ static int first_slot(int p, const double* U, const double* X, int r, int a, int
 }
 
 int RefineKnotVectCurveCheck(int n, int p, const double* U, const double* X, int r) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
+    if (const int st = CheckCurve(n, p, U)) return st;
     // An empty X has no first and last knot to test.
     if (r < 0) return -6;
     const int m = n + p + 1;
@@ -101,7 +97,7 @@ int RefineKnotVectCurveCheck(int n, int p, const double* U, const double* X, int
     const int a = FindSpan(n, p, X[0], U);
     const int b = FindSpan(n, p, X[r], U);
     if (first_slot(p, U, X, r, a, b) > n + r + 1) return -5;
-    return 0;
+    return OK;
 }
 
 void RefineKnotVectCurve(int n, int p, const double* U, const double* P, const double* X, int r,

@@ -68,6 +68,27 @@ int ValidKnotVector(int n, int p, const double* U) {
     return 0;
 }
 
+int CheckCurveSizes(int n, int p, CurveArgs at) {
+    if (p < 0) return InvalidArg(at.p);
+    if (n < p) return InvalidArg(at.n);
+    return OK;
+}
+
+int CheckCurve(int n, int p, const double* U, CurveArgs at) {
+    if (const int st = CheckCurveSizes(n, p, at)) return st;
+    if (ValidKnotVector(n, p, U)) return InvalidArg(at.U);
+    return OK;
+}
+
+int FindSpanCheck(int m, int p, const double* U) {
+    // (p, u, U): too few knots, n < p, is an invalid U.
+    const CurveArgs at{3, 1, 3};
+    if (p < 0) return InvalidArg(at.p);
+    // In 64 bits: a huge p must not overflow m - p - 1.
+    if (static_cast<long long>(m) - p - 1 < p) return InvalidArg(at.n);
+    return CheckCurve(m - p - 1, p, U, at);
+}
+
 // First p + 1 knots at u0, then the last p + 1 knots (ending at index last)
 // at u1; where the two groups overlap (fewer parameters than p + 1) the end
 // value wins.
@@ -123,10 +144,8 @@ void KnotEvalL2Approx(int m, const double* u, int p, int n, double* U) {
 }
 
 void AveragingCpts(int n, int p, const double* U, double* C, int& info) {
-    info = 0;
-    if (p < 0) { info = -2; return; }
-    if (n < p) { info = -1; return; }
-    if (ValidKnotVector(n, p, U)) { info = -3; return; }
+    info = CheckCurve(n, p, U);
+    if (info) return;
     for (int i = 0; i <= n; ++i) {
         double s = 0.0;
         for (int j = i + 1; j <= i + p; ++j) s += U[j];

@@ -86,7 +86,7 @@ bool tidy_knots(const double* U, std::size_t len, std::vector<double>& out) {
 // U[0 .. n + p + 1] and control points P[0 .. n], after checking that the
 // arrays describe a spline: 0 <= p <= n, finite knots that do not decrease
 // beyond the knot tolerance, finite control points and a domain of positive
-// length. Returns the status (0, a LIM_ code or CANCELLED).
+// length. Returns the status (OK, a LIM_ code or CANCELLED).
 //
 // The derivative spline comes first (The NURBS Book eq. 3.8, applied nu
 // times): its control points are differences of control points over knot
@@ -114,7 +114,7 @@ int spline_pieces(int n, int p, const double* Uraw, const double* P, long long n
             pc.b.push_back(U[i + 1]);
         }
     }
-    if (nu > p) return 0;  // zero everywhere
+    if (nu > p) return OK;  // zero everywhere
     const int d = static_cast<int>(nu), q = p - d;
     // Control points of derivative k (k = 1 .. d) on the knots U[k .. m - k],
     // and a bound of their rounding errors.
@@ -158,7 +158,7 @@ int spline_pieces(int n, int p, const double* Uraw, const double* P, long long n
         }
     }
     pc.q = q;
-    return 0;
+    return OK;
 }
 
 // Value of a Bernstein polynomial (degree q >= 0) at s in [0, 1] (de
@@ -373,12 +373,12 @@ constexpr int MAX_SCALE_STEPS = 100;
 int peak_of(int n, int p, const double* U, const double* P, long long nu, Pieces& pc,
             double& peak, double& at) {
     const int st = spline_pieces(n, p, U, P, nu, pc);
-    if (st != 0) return st;
+    if (st != OK) return st;
     const Ext e = extrema_of(pc);
     if (cancelled()) return CANCELLED;
     peak = std::max(std::fabs(e.ymin), std::fabs(e.ymax));
     at = std::fabs(e.ymax) >= std::fabs(e.ymin) ? e.xmax : e.xmin;
-    return 0;
+    return OK;
 }
 
 // The stretch that brings a peak of derivative k down by the factor r.
@@ -391,7 +391,7 @@ void DerivativeExtrema(int n, int p, const double* U, const double* P, long long
     try {
         Pieces pc;
         info = spline_pieces(n, p, U, P, nu, pc);
-        if (info != 0) return;
+        if (info != OK) return;
         const Ext e = extrema_of(pc);
         if (cancelled()) {
             info = CANCELLED;
@@ -402,7 +402,7 @@ void DerivativeExtrema(int n, int p, const double* U, const double* P, long long
         ymax = e.ymax;
         xmax = e.xmax;
     } catch (const std::bad_alloc&) {
-        info = 1;
+        info = NO_MEMORY;
     }
 }
 
@@ -414,7 +414,7 @@ void FirstExceedance(int n, int p, const double* U, const double* P, long long n
         double at = 0.0;
         peak = 0.0;
         info = peak_of(n, p, U, P, nu, pc, peak, at);
-        if (info != 0 || !(peak > L)) return;
+        if (info != OK || !(peak > L)) return;
         const double x = first_excess(pc, L, at);
         if (cancelled()) {
             info = CANCELLED;
@@ -422,21 +422,21 @@ void FirstExceedance(int n, int p, const double* U, const double* P, long long n
         }
         t = x;
     } catch (const std::bad_alloc&) {
-        info = 1;
+        info = NO_MEMORY;
     }
 }
 
 void TimeScale(int n, int p, const double* U, const double* P, int nl, const int* k,
                const double* lim, double& s, int& which, int& info) {
     which = -1;
-    info = 0;
+    info = OK;
     try {
         double sc = 0.0;
         for (int i = 0; i <= nl; ++i) {
             Pieces pc;
             double peak = 0.0, at = 0.0;
             info = peak_of(n, p, U, P, k[i], pc, peak, at);
-            if (info != 0) {
+            if (info != OK) {
                 if (info == LIM_DERIV_OVERFLOW) which = i;
                 return;
             }
@@ -469,7 +469,7 @@ void TimeScale(int n, int p, const double* U, const double* P, int nl, const int
             for (int i = 0; i <= nl; ++i) {
                 Pieces pc;
                 info = spline_pieces(n, p, Us.data(), P, k[i], pc);
-                if (info != 0) {
+                if (info != OK) {
                     if (info == LIM_DERIV_OVERFLOW) which = i;
                     return;
                 }
@@ -493,7 +493,7 @@ void TimeScale(int n, int p, const double* U, const double* P, int nl, const int
             if (!std::isfinite(sc)) break;
         }
     } catch (const std::bad_alloc&) {
-        info = 1;
+        info = NO_MEMORY;
         return;
     }
     info = LIM_NO_SCALE;
@@ -505,7 +505,7 @@ void Roughness(int n, int p, const double* U, const double* P, long long nu, dou
     try {
         Pieces pc;
         info = spline_pieces(n, p, U, P, nu, pc);
-        if (info != 0 || pc.q < 0) return;
+        if (info != OK || pc.q < 0) return;
         // m points integrate degree 2m - 1 >= 2q exactly. The pieces are
         // scaled by their largest coefficient so that the squares overflow
         // only when the integral does.
@@ -516,7 +516,7 @@ void Roughness(int n, int p, const double* U, const double* P, long long nu, dou
         const std::size_t mm = static_cast<std::size_t>(m);
         std::vector<double> x(mm), wt(mm), w, c(mm);
         GaussLegendre(m, x.data(), wt.data(), info);
-        if (info != 0) return;
+        if (info != OK) return;
         double sum = 0.0, comp = 0.0;  // Neumaier summation over the pieces
         for (std::size_t k = 0; k < pc.count(); ++k) {
             for (int j = 0; j < m; ++j) c[j] = pc.coefs(k)[j] / big;
@@ -541,7 +541,7 @@ void Roughness(int n, int p, const double* U, const double* P, long long nu, dou
         }
         r = v;
     } catch (const std::bad_alloc&) {
-        info = 1;
+        info = NO_MEMORY;
     }
 }
 
@@ -572,7 +572,7 @@ void GaussLegendre(int m, double* x, double* w, int& info) {
         info = -1;
         return;
     }
-    info = 0;
+    info = OK;
     std::fill(x, x + m, 0.0);
     std::fill(w, w + m, 0.0);
     const double pi = 3.14159265358979323846;

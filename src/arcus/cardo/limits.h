@@ -16,9 +16,10 @@
 //   LIM_BAD_KNOTS    a knot that is not finite or decreases beyond the tolerance
 //   LIM_BAD_CPTS     a control point that is not finite
 //   LIM_ZERO_DOMAIN  U[n + 1] <= U[p]
-// and then, besides 0: LIM_DERIV_OVERFLOW when the derivative's coefficients
-// leave the range of floats, 1 when memory runs out, CANCELLED when the work
-// was stopped on request. On a nonzero info the outputs hold nothing useful.
+// and then, besides OK: LIM_DERIV_OVERFLOW when the derivative's coefficients
+// leave the range of floats, NO_MEMORY when memory runs out, CANCELLED when
+// the work was stopped on request. On a nonzero info the outputs hold nothing
+// useful.
 #pragma once
 
 #include "arcus/cardo/cancel.h"
@@ -27,7 +28,9 @@
 
 namespace cardo {
 
-// Status codes of the routines below (other than 0, 1 and CANCELLED).
+// Status codes of the routines below besides OK, NO_MEMORY and CANCELLED:
+// faults of their own, the routine-specific codes -5 and below of status.h
+// (they do not name argument positions).
 constexpr int LIM_NOT_SPLINE = -5;
 constexpr int LIM_BAD_KNOTS = -6;
 constexpr int LIM_BAD_CPTS = -7;

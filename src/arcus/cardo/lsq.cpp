@@ -52,9 +52,11 @@ double rank_rtol(int K, int nfree) {
 // point whose diagonal entry fails the rank test.
 int solve_factor(int nfree, int w, const double* R, double* B, int K) {
     if (nfree == 0) return 0;  // every control point is fixed
-    int col = -1, info = 0;
+    int col = -1, info = OK;
     BandLsqSolve(nfree, w, R, B, rank_rtol(K, nfree), col, info);
-    return info == 0 ? 0 : (col >= 0 ? col + 1 : -info);
+    // A rank-deficient factor (DIVISION_BY_ZERO) names its column; a refused
+    // argument (which the sizes above rule out) stays negative.
+    return info == OK ? 0 : (col >= 0 ? col + 1 : info);
 }
 
 // The problem of the free control points first .. first + nfree - 1, row by

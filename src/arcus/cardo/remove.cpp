@@ -84,20 +84,12 @@ int close_gap(int p, double* P, int r, int s, int t, int h) {
     return j;
 }
 
-// The checks shared by the removal routines: -2 p < 0, -1 n < p, -3 invalid U.
-int check_spline(int n, int p, const double* U) {
-    if (p < 0) return -2;
-    if (n < p) return -1;
-    if (ValidKnotVector(n, p, U)) return -3;
-    return 0;
-}
-
 }  // namespace
 
 void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s, int num,
                      double TOL, int& t, int& info) {
     t = 0;
-    info = check_spline(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     const int m = n + p + 1;
     if (u < U[0] || u > U[m]) { info = -5; return; }
@@ -108,7 +100,7 @@ void RemoveCurveKnot(int n, int p, double* U, double* P, double u, int r, int s,
     if (num <= 0 || num > s) { info = -8; return; }
     if (TOL < 0) { info = -9; return; }
     Scratch<double> temp(2 * (static_cast<std::size_t>(p) + 1));  // removal_trials' work
-    if (!temp.ok()) { info = 1; return; }
+    if (!temp.ok()) { info = NO_MEMORY; return; }
 
     t = removal_trials(p, Knots{U, r, 0}, P, u, r, s, num, TOL, temp.data());
     if (t == 0) return;
@@ -123,11 +115,11 @@ void RemoveCurveKnotWithoutTol(int n, int p, double* U, double* P, double u, int
 
 void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem, int& info) {
     nrem = 0;
-    info = check_spline(n, p, U);
+    info = CheckCurve(n, p, U);
     if (info) return;
     if (TOL < 0 || std::isnan(TOL)) { info = -5; return; }
     Scratch<double> temp(2 * (static_cast<std::size_t>(p) + 1));  // removal_trials' work
-    if (!temp.ok()) { info = 1; return; }
+    if (!temp.ok()) { info = NO_MEMORY; return; }
     if (n < p + 1) return;  // no interior knot
     const int m = n + p + 1;
 
@@ -170,6 +162,12 @@ void RemoveCurveKnots(int n, int p, double* U, double* P, double TOL, int& nrem,
         s = q;
         r = ks + q - 1 - nrem;
     }
+}
+
+int GetRemovalBndCurveCheck(int n, int p, int r, int s) {
+    if (const int st = CheckCurveSizes(n, p)) return st;
+    if (s > p + 1 || r - p - 1 < 0 || r - s + 1 > n) return -7;
+    return OK;
 }
 
 void GetRemovalBndCurve(int /*n*/, int p, const double* U, const double* P, double u, int r, int s,

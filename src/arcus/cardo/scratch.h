@@ -9,8 +9,8 @@ namespace cardo {
 // `count` elements of T for the duration of one call: inside the object up to
 // N (no allocation for the small sizes of the evaluation paths), from the heap
 // beyond, released on every exit path. Never throws: ok() is false when the
-// heap allocation failed, and the routine then returns status 1 (allocation
-// failure). A request of 0 elements yields a valid pointer that is not used.
+// heap allocation failed, and the routine then returns the status NO_MEMORY.
+// A request of 0 elements yields a valid pointer that is not used.
 template <typename T, std::size_t N = 0>
 class Scratch {
 public:

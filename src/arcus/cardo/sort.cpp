@@ -27,7 +27,7 @@ void SortOrder(const double* v, std::ptrdiff_t n, double a, double b, double* sv
         info = -2;
         return;
     }
-    info = 0;
+    info = OK;
     const Index len = n + 1;
     try {
         const Index nb = len / PER_BUCKET + 1;  // buckets of real values; bucket nb holds NaN
@@ -81,7 +81,7 @@ void SortOrder(const double* v, std::ptrdiff_t n, double a, double b, double* sv
             }
         }
     } catch (const std::bad_alloc&) {
-        info = 1;
+        info = NO_MEMORY;
     }
 }
 

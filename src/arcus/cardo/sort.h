@@ -1,6 +1,8 @@
 // cardo: the sorting order of an array of doubles.
 #pragma once
 
+#include "arcus/cardo/status.h"
+
 #include <cstddef>
 
 namespace cardo {
@@ -12,7 +14,7 @@ namespace cardo {
 // a >= b (or b - a is not finite), share the end buckets, which are sorted in
 // O(k log k). The same order as a comparison sort, found several times
 // faster on large arrays. n = -1: nothing to sort. info: -2 n < -1,
-// 1 allocation failure; on a nonzero info sv and idx hold nothing useful.
+// NO_MEMORY; on a nonzero info sv and idx hold nothing useful.
 void SortOrder(const double* v, std::ptrdiff_t n, double a, double b, double* sv,
                std::ptrdiff_t* idx, int& info);
 
