@@ -27,6 +27,14 @@ bool interrupt_requested() {
 
 // ---------------------------------------------------------------- errors
 
+Failure fail(PyObject* type, const char* fmt, ...) {
+    va_list va;
+    va_start(va, fmt);
+    PyErr_FormatV(type, fmt, va);
+    va_end(va);
+    return Failure{};
+}
+
 PyObject* raise(PyObject* type, const char* fmt, ...) {
     va_list va;
     va_start(va, fmt);
@@ -35,26 +43,15 @@ PyObject* raise(PyObject* type, const char* fmt, ...) {
     return nullptr;
 }
 
-bool fail(PyObject* type, const char* fmt, ...) {
-    va_list va;
-    va_start(va, fmt);
-    PyErr_FormatV(type, fmt, va);
-    va_end(va);
-    return false;
-}
-
-bool fail_assert(const char* msg) {
+Failure fail_assert(const char* msg) {
     if (msg)
         PyErr_SetString(PyExc_AssertionError, msg);
     else
         PyErr_SetNone(PyExc_AssertionError);
-    return false;
+    return Failure{};
 }
 
-bool fail_memory() {
-    PyErr_SetString(PyExc_MemoryError, "memory allocation failed");
-    return false;
-}
+Failure fail_memory() { return fail(PyExc_MemoryError, "memory allocation failed"); }
 
 bool assertions_off() {
     // The optimisation level is fixed when the interpreter starts.

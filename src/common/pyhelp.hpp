@@ -87,13 +87,27 @@ struct IPair {
 
 // ---------------------------------------------------------------- errors
 
-// Sets an exception and returns nullptr / false, for one-line error exits.
+// Every error of the helper layer, the wrappers and the objects is raised
+// through `fail`: it sets the exception (the message is formatted as
+// PyErr_Format formats it) and returns a Failure, which an error exit returns
+// as it is: it converts to false and to a null pointer of any type. Exits that
+// report through another value (the -1 of a slot, the dummy result of a C
+// entry) write `return fail(...), -1;`.
+struct Failure {
+    template <typename T, typename = std::enable_if_t<std::is_same_v<T, bool> ||
+                                                      std::is_pointer_v<T> ||
+                                                      std::is_null_pointer_v<T>>>
+    constexpr operator T() const noexcept {
+        return T{};
+    }
+};
+Failure fail(PyObject* type, const char* fmt, ...);
 PyObject* raise(PyObject* type, const char* fmt, ...);
-bool fail(PyObject* type, const char* fmt, ...);
-// AssertionError with `msg` (no message when msg is null).
-bool fail_assert(const char* msg);
-// MemoryError "memory allocation failed".
-bool fail_memory();
+// Failures with a fixed text. AssertionError with `msg` (no message when msg
+// is null):
+Failure fail_assert(const char* msg);
+// MemoryError "memory allocation failed":
+Failure fail_memory();
 // True when the interpreter runs with optimisation (-O): assertion checks
 // of the library's own algorithms are then skipped.
 bool assertions_off();
