@@ -200,7 +200,7 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
     // A split at an end (also within the knot tolerance) would leave a piece
     // without control points or of zero length.
     if (!(Ud[0] < u && u < Ud[m]) || cardo::keq(u, Ud[0]) || cardo::keq(u, Ud[m])) {
-        return pv::raise(PyExc_ValueError,
+        return pv::fail(PyExc_ValueError,
                          "%s(): u must lie strictly inside the domain (U[0], U[m]) beyond the "
                          "knot tolerance",
                          f);

@@ -168,7 +168,7 @@ bool check_numpy() {
 PyObject* init() {
     // 1. Single initialisation; interpreter version check.
     if (g_initialised) {
-        return pv::raise(PyExc_RuntimeError,
+        return pv::fail(PyExc_RuntimeError,
                          "Module 'arcus' has already been imported. Re-initialisation is not "
                          "supported.");
     }
@@ -178,7 +178,7 @@ PyObject* init() {
     g_methods.clear();
     for (const char* name : ALL) {
         const PyMethodDef* m = find_method(name);
-        if (!m) return pv::raise(PyExc_SystemError, "arcus: function '%s' is not built", name);
+        if (!m) return pv::fail(PyExc_SystemError, "arcus: function '%s' is not built", name);
         g_methods.push_back(*m);
     }
     g_methods.push_back(PyMethodDef{"_check_info",
@@ -195,7 +195,7 @@ PyObject* init() {
     std::vector<const pv::CEntry*> entries;
     for (const char* name : ENTRIES) {
         const pv::CEntry* e = find_entry(name);
-        if (!e) return pv::raise(PyExc_SystemError, "arcus: C entry '%s' is not built", name);
+        if (!e) return pv::fail(PyExc_SystemError, "arcus: C entry '%s' is not built", name);
         entries.push_back(e);
     }
     if (!pv::publish_capi(mod.get(), entries.data(), static_cast<Py_ssize_t>(entries.size())))

@@ -49,7 +49,7 @@ PyObject* file_name(PyObject* fname) {
     pv::Ref parts(pv::call_method(path.get(), "splitext", fname));
     if (!parts) return nullptr;
     if (!PyTuple_Check(parts.get()) || PyTuple_GET_SIZE(parts.get()) != 2) {
-        return pv::raise(PyExc_TypeError, "os.path.splitext() returned an unexpected value");
+        return pv::fail(PyExc_TypeError, "os.path.splitext() returned an unexpected value");
     }
     int empty = PyObject_Not(PyTuple_GET_ITEM(parts.get(), 1));
     if (empty < 0) return nullptr;
@@ -399,7 +399,7 @@ PyObject* base_new(PyTypeObject* type, PyObject*, PyObject*) {
     return o;
 }
 
-PyObject* abstract() { return pv::raise(PyExc_NotImplementedError, "abstract method"); }
+PyObject* abstract() { return pv::fail(PyExc_NotImplementedError, "abstract method"); }
 
 PyObject* base_c_loadxml(StrArg, StrArg) { Py_RETURN_NONE; }
 PyObject* base_getattrib(PyObject*) { return abstract(); }
@@ -609,7 +609,7 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyObject* a[3];
     if (!pv::parse_args(names, 3, args, nargs, kwnames, a)) return nullptr;
     if (!PyType_Check(a[0]) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(a[0]), &BaseType)) {
-        return pv::raise(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
+        return pv::fail(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
                          Py_TYPE(a[0])->tp_name);
     }
     // Only classes with the layout of PyVELTObject itself: an instance of
@@ -618,7 +618,7 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyTypeObject* solid = reinterpret_cast<PyTypeObject*>(a[0]);
     while (PyType_HasFeature(solid, Py_TPFLAGS_HEAPTYPE) && solid->tp_base) solid = solid->tp_base;
     if (solid != &BaseType) {
-        return pv::raise(PyExc_TypeError,
+        return pv::fail(PyExc_TypeError,
                          "_unpickle_PyVELTObject() rebuilds classes derived directly from "
                          "PyVELTObject, not %.200s (an extension type of its own)",
                          reinterpret_cast<PyTypeObject*>(a[0])->tp_name);

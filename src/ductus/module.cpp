@@ -65,7 +65,7 @@ PyObject* import_attr(const char* module, const char* attr) {
 
 PyObject* init() {
     if (g_initialised) {
-        return pv::raise(PyExc_RuntimeError,
+        return pv::fail(PyExc_RuntimeError,
                          "Module 'ductus' has already been imported. Re-initialisation is not "
                          "supported.");
     }

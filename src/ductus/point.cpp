@@ -78,11 +78,11 @@ PyObject* from_tuple(PyObject*, pv::Obj pnt) {
     if (pnt.o != Py_None && !PyTuple_CheckExact(pnt.o)) return pv::fail_argtype("pnt", "tuple", pnt.o), nullptr;
     pv::Ref pt(new_point());
     if (!pt) return nullptr;
-    if (pnt.o == Py_None) return pv::raise(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    if (pnt.o == Py_None) return pv::fail(PyExc_TypeError, "'NoneType' object is not subscriptable");
     c_point1d& v = as_point(pt.get())->p;
     const Py_ssize_t k = PyTuple_GET_SIZE(pnt.o);
     for (Py_ssize_t i = 0; i < 3; ++i) {
-        if (i >= k) return pv::raise(PyExc_IndexError, "tuple index out of range");
+        if (i >= k) return pv::fail(PyExc_IndexError, "tuple index out of range");
         PyObject* item = PyTuple_GET_ITEM(pnt.o, i);
         bool ok = i == 0 ? pv::to_double(item, v.t)
                          : (i == 1 ? pv::to_double(item, v.val) : pv::to_uint(item, v.order));
@@ -108,7 +108,7 @@ PyObject* point_dunder_copy(PointObj* self) { return point_vtab.copy(self); }
 PyObject* point_deepcopy(PointObj* self, pv::Obj) { return point_vtab.copy(self); }
 
 PyObject* refuse_pickle(PyObject*, PyObject*) {
-    return pv::raise(PyExc_TypeError,
+    return pv::fail(PyExc_TypeError,
                      "self.p cannot be pickled: pickling of struct members such as p must be "
                      "requested explicitly");
 }

@@ -77,15 +77,15 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
     a.pin();
     b.pin();
     if (b.p != a.p) {
-        return pv::raise(PyExc_ValueError, "the input traiectories must have the same order");
+        return pv::fail(PyExc_ValueError, "the input traiectories must have the same order");
     }
     double a0, a1, b0, b1;
     if (!domain(self, a0, a1) || !domain(other, b0, b1)) return nullptr;
     if (b0 != a0 || b1 != a1) {
-        return pv::raise(PyExc_ValueError, "the input traiectories must have the same extremes of domain");
+        return pv::fail(PyExc_ValueError, "the input traiectories must have the same extremes of domain");
     }
     if (other->order != self->order) {
-        return pv::raise(PyExc_ValueError, "the trajectories must have the same 'order'");
+        return pv::fail(PyExc_ValueError, "the trajectories must have the same 'order'");
     }
     int mk, nk;
     if (!sum_sizes(a, b, mk, nk)) return nullptr;
@@ -113,7 +113,7 @@ PyObject* c_splcmul(TrajObj*, TrajArg other) {
 PyObject* copy_of(PyObject* t) {
     pv::Ref c(pv::call_method(t, "copy"));
     if (c && !is_traj(c.get())) {
-        return pv::raise(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
+        return pv::fail(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
                          Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
     }
     return c.release();
@@ -155,7 +155,7 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
     }
     if (!is_traj(a)) {
         // number / trajectory: the quotient is not a B-spline.
-        return pv::raise(PyExc_TypeError,
+        return pv::fail(PyExc_TypeError,
                          "unsupported operand type(s) for /: '%.100s' and '%.100s' (a number "
                          "divided by a trajectory is not a B-spline)",
                          Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
@@ -166,7 +166,7 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
 // The in-place forms take numbers only.
 PyObject* in_place(PyObject* t, PyObject* x, const char* op, bool scale, PyObject* (*prep)(PyObject*)) {
     if (is_traj(x)) {
-        return pv::raise(PyExc_TypeError, "unsupported operand type(s) for %s: '%.100s' and '%.100s'",
+        return pv::fail(PyExc_TypeError, "unsupported operand type(s) for %s: '%.100s' and '%.100s'",
                          op, Py_TYPE(t)->tp_name, Py_TYPE(x)->tp_name);
     }
     TrajObj* self = as_traj(t);

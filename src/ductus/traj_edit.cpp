@@ -169,7 +169,7 @@ PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     // The order of the result, order + nu, must stay an unsigned int.
     if (static_cast<unsigned long long>(self->order) + nu.v > UINT_MAX) {
-        return pv::raise(PyExc_OverflowError, "value too large to convert to unsigned int");
+        return pv::fail(PyExc_OverflowError, "value too large to convert to unsigned int");
     }
     const DArr U = d.U, P = d.P;
     Mem uk, pk;
@@ -188,7 +188,7 @@ PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
     Data d;
     if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     if (self->order < static_cast<unsigned>(nu.v)) {
-        return pv::raise(PyExc_ValueError, "negative 'order' not allowed");
+        return pv::fail(PyExc_ValueError, "negative 'order' not allowed");
     }
     const DArr U = d.U, P = d.P;
     Mem uk, pk;
@@ -222,7 +222,7 @@ PyObject* knotins(TrajObj* self, double u, int r) {
     if (!d.take(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
-    if (r > d.p) return pv::raise(PyExc_ValueError, "'r' must be less than or equal to 'p'");
+    if (r > d.p) return pv::fail(PyExc_ValueError, "'r' must be less than or equal to 'p'");
     const DArr U = d.U, P = d.P;
     Mem uq, q;
     if (!uq.alloc(U.len + r) || !q.alloc(P.len + r)) return nullptr;
@@ -239,7 +239,7 @@ PyObject* knotref(TrajObj* self, pv::ArrObj X_obj) {
     Mem ubar, q;
     if (!ubar.alloc(U.len + X.len) || !q.alloc(P.len + X.len)) return nullptr;
     for (Py_ssize_t i = 0; i + 1 < X.len; ++i) {
-        if (!(X.data[i] < X.data[i + 1])) return pv::raise(PyExc_ValueError, "'X' must be increasing");
+        if (!(X.data[i] < X.data[i + 1])) return pv::fail(PyExc_ValueError, "'X' must be increasing");
     }
     arcus.splkref(U, P, d.p, X, DArr{ubar.get(), U.len + X.len}, DArr{q.get(), P.len + X.len});
     if (PyErr_Occurred()) return nullptr;

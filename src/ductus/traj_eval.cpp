@@ -161,7 +161,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
                               NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_FORCECAST, nullptr));
     if (!a) return nullptr;
     PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(a.get());
-    if (PyArray_NDIM(arr) > 1) return pv::raise(PyExc_ValueError, "'x' must be one-dimensional");
+    if (PyArray_NDIM(arr) > 1) return pv::fail(PyExc_ValueError, "'x' must be one-dimensional");
     if (PyArray_NDIM(arr) == 0) {
         npy_intp one[1] = {1};
         PyArray_Dims shape = {one, 1};
@@ -196,7 +196,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
             pv::fail_memory();
             return nullptr;
         }
-        if (info != 0) return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
+        if (info != 0) return pv::fail(PyExc_SystemError, "unexpected status %d of the sort", info);
     }
     if (nu != 0) {
         if (!check_nu(nu)) return nullptr;
@@ -212,7 +212,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
     if (!out) return nullptr;
     PyArrayObject* sa = reinterpret_cast<PyArrayObject*>(s.get());
     if (PyArray_NDIM(sa) != 1 || PyArray_DIM(sa, 0) != len || PyArray_TYPE(sa) != NPY_DOUBLE) {
-        return pv::raise(PyExc_ValueError, "the evaluated array changed its shape or type");
+        return pv::fail(PyExc_ValueError, "the evaluated array changed its shape or type");
     }
     const double* sv = static_cast<const double*>(PyArray_DATA(sa));
     const npy_intp* iv = static_cast<const npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(idx.get())));

@@ -255,7 +255,7 @@ PyObject* first_child(PyObject* tree, PyObject* cls, PyObject* ID, const char* t
     pv::Ref found(query(tree, cls, ID, tail));
     if (!found) return nullptr;
     if (PyObject_Length(found.get()) < 1) {
-        return PyErr_Occurred() ? nullptr : pv::raise(PyExc_IndexError, "list index out of range");
+        return PyErr_Occurred() ? nullptr : pv::fail(PyExc_IndexError, "list index out of range");
     }
     return PySequence_GetItem(found.get(), 0);
 }
