@@ -201,9 +201,9 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
     // without control points or of zero length.
     if (!(Ud[0] < u && u < Ud[m]) || cardo::keq(u, Ud[0]) || cardo::keq(u, Ud[m])) {
         return pv::fail(PyExc_ValueError,
-                         "%s(): u must lie strictly inside the domain (U[0], U[m]) beyond the "
-                         "knot tolerance",
-                         f);
+                        "%s(): u must lie strictly inside the domain (U[0], U[m]) beyond the "
+                        "knot tolerance",
+                        f);
     }
     int span = 0, s = 0;
     cardo::FindSpanMult(n, p, u, Ud, span, s);

@@ -610,7 +610,7 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     if (!pv::parse_args(names, 3, args, nargs, kwnames, a)) return nullptr;
     if (!PyType_Check(a[0]) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(a[0]), &BaseType)) {
         return pv::fail(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
-                         Py_TYPE(a[0])->tp_name);
+                        Py_TYPE(a[0])->tp_name);
     }
     // Only classes with the layout of PyVELTObject itself: an instance of
     // Point1d or Trajectory1d (or of a class derived from them) built here
@@ -619,9 +619,9 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     while (PyType_HasFeature(solid, Py_TPFLAGS_HEAPTYPE) && solid->tp_base) solid = solid->tp_base;
     if (solid != &BaseType) {
         return pv::fail(PyExc_TypeError,
-                         "_unpickle_PyVELTObject() rebuilds classes derived directly from "
-                         "PyVELTObject, not %.200s (an extension type of its own)",
-                         reinterpret_cast<PyTypeObject*>(a[0])->tp_name);
+                        "_unpickle_PyVELTObject() rebuilds classes derived directly from "
+                        "PyVELTObject, not %.200s (an extension type of its own)",
+                        reinterpret_cast<PyTypeObject*>(a[0])->tp_name);
     }
     unsigned long sum = PyLong_AsUnsignedLongMask(a[1]);
     if (PyErr_Occurred()) return nullptr;

@@ -66,8 +66,8 @@ PyObject* import_attr(const char* module, const char* attr) {
 PyObject* init() {
     if (g_initialised) {
         return pv::fail(PyExc_RuntimeError,
-                         "Module 'ductus' has already been imported. Re-initialisation is not "
-                         "supported.");
+                        "Module 'ductus' has already been imported. Re-initialisation is not "
+                        "supported.");
     }
     // 1. The module and its C entry table.
     pv::Ref mod(PyModule_Create(&g_def));

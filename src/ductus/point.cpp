@@ -109,8 +109,8 @@ PyObject* point_deepcopy(PointObj* self, pv::Obj) { return point_vtab.copy(self)
 
 PyObject* refuse_pickle(PyObject*, PyObject*) {
     return pv::fail(PyExc_TypeError,
-                     "self.p cannot be pickled: pickling of struct members such as p must be "
-                     "requested explicitly");
+                    "self.p cannot be pickled: pickling of struct members such as p must be "
+                    "requested explicitly");
 }
 
 // ---------------------------------------------------------------- comparison

@@ -114,7 +114,7 @@ PyObject* copy_of(PyObject* t) {
     pv::Ref c(pv::call_method(t, "copy"));
     if (c && !is_traj(c.get())) {
         return pv::fail(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
-                         Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
+                        Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
     }
     return c.release();
 }
@@ -156,9 +156,9 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
     if (!is_traj(a)) {
         // number / trajectory: the quotient is not a B-spline.
         return pv::fail(PyExc_TypeError,
-                         "unsupported operand type(s) for /: '%.100s' and '%.100s' (a number "
-                         "divided by a trajectory is not a B-spline)",
-                         Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
+                        "unsupported operand type(s) for /: '%.100s' and '%.100s' (a number "
+                        "divided by a trajectory is not a B-spline)",
+                        Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
     }
     return on_copy(a, b, PyNumber_InPlaceTrueDivide);
 }
@@ -167,7 +167,7 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
 PyObject* in_place(PyObject* t, PyObject* x, const char* op, bool scale, PyObject* (*prep)(PyObject*)) {
     if (is_traj(x)) {
         return pv::fail(PyExc_TypeError, "unsupported operand type(s) for %s: '%.100s' and '%.100s'",
-                         op, Py_TYPE(t)->tp_name, Py_TYPE(x)->tp_name);
+                        op, Py_TYPE(t)->tp_name, Py_TYPE(x)->tp_name);
     }
     TrajObj* self = as_traj(t);
     if (!need_data(self)) return nullptr;
