@@ -28,27 +28,19 @@ bool interrupt_requested() {
 // ---------------------------------------------------------------- errors
 
 Failure fail(PyObject* type, const char* fmt, ...) {
+    if (!fmt) {
+        PyErr_SetNone(type);
+        return Failure{};
+    }
     va_list va;
     va_start(va, fmt);
     PyErr_FormatV(type, fmt, va);
     va_end(va);
     return Failure{};
-}
-
-PyObject* raise(PyObject* type, const char* fmt, ...) {
-    va_list va;
-    va_start(va, fmt);
-    PyErr_FormatV(type, fmt, va);
-    va_end(va);
-    return nullptr;
 }
 
 Failure fail_assert(const char* msg) {
-    if (msg)
-        PyErr_SetString(PyExc_AssertionError, msg);
-    else
-        PyErr_SetNone(PyExc_AssertionError);
-    return Failure{};
+    return msg ? fail(PyExc_AssertionError, "%s", msg) : fail(PyExc_AssertionError, nullptr);
 }
 
 Failure fail_memory() { return fail(PyExc_MemoryError, "memory allocation failed"); }
@@ -131,7 +123,7 @@ bool to_int(PyObject* o, int& out) {
     }
     if (v == -1 && PyErr_Occurred()) {
         if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-            PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+            return fail(PyExc_OverflowError, "value too large to convert to int");
         }
         return false;
     }
@@ -202,23 +194,20 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
     held_ = true;
     const char* why = nullptr;
     if (!is_float64_format(view_.format) || view_.itemsize != 8) {
-        PyErr_Format(PyExc_ValueError,
-                     "%s() argument '%s': buffer dtype mismatch, expected 'double' but got '%s'",
-                     fname, argname, view_.format ? view_.format : "B");
-        return false;
+        return fail(PyExc_ValueError,
+                    "%s() argument '%s': buffer dtype mismatch, expected 'double' but got '%s'",
+                    fname, argname, view_.format ? view_.format : "B");
     }
     if (view_.ndim != ndim) {
-        PyErr_Format(PyExc_ValueError,
-                     "%s() argument '%s': buffer has wrong number of dimensions (expected %d, got %d)",
-                     fname, argname, ndim, view_.ndim);
-        return false;
+        return fail(PyExc_ValueError,
+                    "%s() argument '%s': buffer has wrong number of dimensions (expected %d, got %d)",
+                    fname, argname, ndim, view_.ndim);
     }
     for (int d = 0; d < ndim; ++d) {
         // Indices are 32-bit ints in the kernel.
         if (view_.shape[d] > MAX_DIM) {
-            PyErr_Format(PyExc_ValueError, "%s() argument '%s': array too large (%zd elements)",
-                         fname, argname, view_.shape[d]);
-            return false;
+            return fail(PyExc_ValueError, "%s() argument '%s': array too large (%zd elements)",
+                        fname, argname, view_.shape[d]);
         }
     }
     if (!PyBuffer_IsContiguous(&view_, 'C')) {
@@ -230,10 +219,7 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
         // fault on some processors); such arrays are refused, not copied.
         why = "is not aligned to 8 bytes";
     }
-    if (why) {
-        PyErr_Format(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
-        return false;
-    }
+    if (why) return fail(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
     data_ = static_cast<double*>(view_.buf);
     for (int d = 0; d < ndim && d < 2; ++d) shape_[d] = view_.shape[d];
     return true;
@@ -352,9 +338,8 @@ void* capsule_pointer(const char* module_name, const char* name) {
     if (!d) return nullptr;
     PyObject* cap = PyDict_GetItemString(d.get(), name);  // borrowed
     if (!cap) {
-        PyErr_Format(PyExc_ImportError, "%.200s does not export expected C function %.200s",
-                     module_name, name);
-        return nullptr;
+        return fail(PyExc_ImportError, "%.200s does not export expected C function %.200s",
+                    module_name, name);
     }
     return PyCapsule_GetPointer(cap, PyCapsule_GetName(cap));
 }

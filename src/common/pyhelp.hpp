@@ -88,11 +88,11 @@ struct IPair {
 // ---------------------------------------------------------------- errors
 
 // Every error of the helper layer, the wrappers and the objects is raised
-// through `fail`: it sets the exception (the message is formatted as
-// PyErr_Format formats it) and returns a Failure, which an error exit returns
-// as it is: it converts to false and to a null pointer of any type. Exits that
-// report through another value (the -1 of a slot, the dummy result of a C
-// entry) write `return fail(...), -1;`.
+// through `fail`: it sets the exception (the message formatted as PyErr_Format
+// formats it; a null `fmt` raises the class without arguments) and returns a
+// Failure, which an error exit returns as it is: it converts to false and to a
+// null pointer of any type. Exits that report through another value (the -1
+// of a slot, the dummy result of a C entry) write `return fail(...), -1;`.
 struct Failure {
     template <typename T, typename = std::enable_if_t<std::is_same_v<T, bool> ||
                                                       std::is_pointer_v<T> ||
@@ -102,7 +102,6 @@ struct Failure {
     }
 };
 Failure fail(PyObject* type, const char* fmt, ...);
-PyObject* raise(PyObject* type, const char* fmt, ...);
 // Failures with a fixed text. AssertionError with `msg` (no message when msg
 // is null):
 Failure fail_assert(const char* msg);

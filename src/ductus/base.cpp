@@ -342,10 +342,7 @@ bool write_all(PyObject* fd, PyObject* data) {
         pv::Ref w(pv::call_method(mods.os, "write", fd, view.get()));
         Py_ssize_t k = w ? PyLong_AsSsize_t(w.get()) : -1;
         if (k < 0) return false;
-        if (k == 0) {
-            PyErr_SetString(PyExc_OSError, "write returned 0 bytes");
-            return false;
-        }
+        if (k == 0) return pv::fail(PyExc_OSError, "write returned 0 bytes");
         view.reset(PySequence_GetSlice(view.get(), k, PY_SSIZE_T_MAX));
         ok = static_cast<bool>(view);
     }
@@ -542,10 +539,7 @@ void save(PyObject* self, const DocPath& d, StrArg ID) {
         int same = PyUnicode_Check(tag.get()) && PyUnicode_CompareWithASCIIString(tag.get(), ROOT_TAG) == 0;
         if (!same) {
             pv::Ref text(PyObject_Str(tag.get()));
-            if (text) {
-                PyErr_Format(CorruptedFileError, "corrupt root node in the uploaded file: %U",
-                             text.get());
-            }
+            if (text) pv::fail(CorruptedFileError, "corrupt root node in the uploaded file: %U", text.get());
             return;
         }
         pv::Ref cls(pv::getattr(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__"));
@@ -561,7 +555,7 @@ void save(PyObject* self, const DocPath& d, StrArg ID) {
             t->_updatePyVELTObject(self, pv::Obj{tree.get()}, pv::Obj{node.get()}, ID);
         } else {
             pv::Ref idt(id_text(ID.o));
-            if (idt) PyErr_Format(CorruptedFileError, "multiple matches in the uploaded file: %U", idt.get());
+            if (idt) pv::fail(CorruptedFileError, "multiple matches in the uploaded file: %U", idt.get());
             return;
         }
     } else {
@@ -629,8 +623,8 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         pv::Ref pickle(PyImport_ImportModule("pickle"));
         pv::Ref err(pickle ? pv::getattr(pickle.get(), "PickleError") : nullptr);
         if (err) {
-            PyErr_Format(err.get(), "Incompatible checksums (0x%lx vs (0x%lx) = ())", sum,
-                         LAYOUT_CHECKSUM);
+            pv::fail(err.get(), "Incompatible checksums (0x%lx vs (0x%lx) = ())", sum,
+                     LAYOUT_CHECKSUM);
         }
         return nullptr;
     }
@@ -759,7 +753,7 @@ PyObject* find_element(PyObject* fname_in, PyObject* ID, const char* cls, pv::Re
     if (k < 0) return nullptr;
     if (k == 0) {
         pv::Ref idt(id_text(ID));
-        if (idt) PyErr_Format(PyExc_ValueError, "no match for ID: %U", idt.get());
+        if (idt) pv::fail(PyExc_ValueError, "no match for ID: %U", idt.get());
         return nullptr;
     }
     if (tree_out) *tree_out = std::move(tree);

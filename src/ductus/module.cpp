@@ -93,10 +93,7 @@ PyObject* init() {
     mods.isscalar = pv::getattr(np.get(), "isscalar");
     if (!mods.isscalar || PyModule_AddObject(mod.get(), "np", np.get()) < 0) return nullptr;
     np.release();
-    if (_import_array() < 0) {
-        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-        return nullptr;
-    }
+    if (_import_array() < 0) return pv::fail(PyExc_ImportError, "numpy.core.multiarray failed to import");
     pv::set_array_probe(pv::numpy_probe);
 
     // 5. Modules for the persistence code (not module attributes).

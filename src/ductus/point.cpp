@@ -48,8 +48,7 @@ int point_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 int refuse_delete(PyObject* value) {
     if (value) return 0;
-    PyErr_SetString(PyExc_NotImplementedError, "__del__");
-    return -1;
+    return pv::fail(PyExc_NotImplementedError, "__del__"), -1;
 }
 
 PyObject* get_t(PyObject* self, void*) { return PyFloat_FromDouble(as_point(self)->p.t); }

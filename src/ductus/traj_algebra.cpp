@@ -101,8 +101,7 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
 
 PyObject* c_splcmul(TrajObj*, TrajArg other) {
     if (!refuse_none(other.o, "other", TrajTypeObj.tp_name)) return nullptr;
-    PyErr_SetNone(PyExc_NotImplementedError);
-    return nullptr;
+    return pv::fail(PyExc_NotImplementedError, nullptr);
 }
 
 // ---------------------------------------------------------------- operators
@@ -149,10 +148,7 @@ PyObject* traj_multiply(PyObject* a, PyObject* b) {
 }
 
 PyObject* traj_divide(PyObject* a, PyObject* b) {
-    if (is_traj(a) && is_traj(b)) {
-        PyErr_SetNone(PyExc_NotImplementedError);
-        return nullptr;
-    }
+    if (is_traj(a) && is_traj(b)) return pv::fail(PyExc_NotImplementedError, nullptr);
     if (!is_traj(a)) {
         // number / trajectory: the quotient is not a B-spline.
         return pv::fail(PyExc_TypeError,
