@@ -17,6 +17,7 @@ namespace arcus {
 using pv::DArr;
 using pv::DArr2;
 using pv::IPair;
+using pv::need_nonneg;
 using pv::OptDy;
 using pv::OptTol;
 
@@ -44,8 +45,6 @@ inline bool assert_check(bool cond, const char* msg) {
 // solver); false when it raised.
 bool lapack_check(int info);
 
-// Rejects a negative int argument (ValueError naming it).
-bool need_nonneg(const char* fname, const char* argname, int v);
 // Once the kernel's own checks on p and n would pass (p >= 0 and n >= p), the
 // knot vector must hold n + p + 2 knots; a shorter one is rejected (ValueError)
 // before the kernel reads it.

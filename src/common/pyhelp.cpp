@@ -134,6 +134,16 @@ bool to_int(PyObject* o, int& out) {
     return true;
 }
 
+bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out) {
+    if (PyBool_Check(o) || !PyIndex_Check(o)) {
+        return fail(PyExc_ValueError, "'%s' must be %s, got %R", argname, need, o);
+    }
+    const Py_ssize_t n = PyNumber_AsSsize_t(o, nullptr);
+    if (n == -1 && PyErr_Occurred()) return false;
+    out = n;
+    return true;
+}
+
 bool to_double(PyObject* o, double& out) {
     if (PyFloat_CheckExact(o)) {
         out = PyFloat_AS_DOUBLE(o);

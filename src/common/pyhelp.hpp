@@ -110,6 +110,18 @@ Failure fail_memory();
 // True when the interpreter runs with optimisation (-O): assertion checks
 // of the library's own algorithms are then skipped.
 bool assertions_off();
+// The check of a non-negative integer: true for v >= 0, otherwise ValueError
+// with the message `fmt`, formatted with the further arguments as fail
+// formats them.
+template <typename... A>
+bool need_nonneg(long long v, const char* fmt, A... a) {
+    return v >= 0 || fail(PyExc_ValueError, fmt, a...);
+}
+// The same with the message of the library functions, which names the
+// function and the argument.
+inline bool need_nonneg(const char* fname, const char* argname, int v) {
+    return need_nonneg(v, "%s(): '%s' must be >= 0, got %d", fname, argname, v);
+}
 // Rejects an array shorter than `need` elements (ValueError naming it).
 bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need);
 // The same for the rows and columns of a 2-D array.
@@ -131,9 +143,27 @@ bool distinct(const char* fname, std::initializer_list<Named> outs, std::initial
 
 // ---------------------------------------------------------------- argument conversion
 
+// Integer arguments follow one rule.
+// - The functions of arcus and the methods of Point1d and Trajectory1d that
+//   mirror them (nu of dpeval, dceval, the call, derivative, antiderivative and
+//   degelev; r of the knot operations; p, n and order of _dset_data; a point's
+//   order) convert as arcus always has: a Python int or any object with
+//   __int__, a float truncated toward zero (to_int, to_uint, Arg<int>,
+//   OptInt).
+// - Every function and method beyond them (extrema, roughness, and the
+//   functions of the Python layer) takes only integers: an int or an object
+//   with __index__ (a NumPy integer), never a bool or a float; anything else
+//   is refused with ValueError naming the argument (to_index, Arg<Index<D>>;
+//   pyvelt.build._integer in Python).
+
 // int: Python int or any object with __int__ (floats truncate toward zero);
 // OverflowError outside the 32-bit range.
 bool to_int(PyObject* o, int& out);
+// An integer of the functions and methods beyond arcus's: an int or an
+// object with __index__, not a bool; anything else raises ValueError
+// "'argname' must be <need>, got <repr>". Values beyond the range of
+// Py_ssize_t saturate.
+bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out);
 // double: float, int or any object with __float__.
 bool to_double(PyObject* o, double& out);
 // dy: a tuple of exactly two numbers.
@@ -240,6 +270,29 @@ struct Arg<const OptTol*> {
         return to_double(o, v.tol);
     }
     const OptTol* get() const { return &v; }
+};
+
+// An optional non-negative integer with default D, under the rule of the
+// functions and methods beyond arcus's: ValueError "'name' must be a
+// non-negative integer, got <repr>" for anything else.
+template <long long D>
+struct Index {
+    long long v;
+};
+template <long long D>
+struct Arg<Index<D>> {
+    long long v = D;
+    static constexpr bool optional = true;
+    bool load(PyObject* o, const char*, const char* a) {
+        if (!o) return true;
+        static constexpr char need[] = "a non-negative integer";
+        Py_ssize_t n = 0;
+        if (!to_index(o, a, need, n)) return false;
+        if (!need_nonneg(n, "'%s' must be %s, got %R", a, need, o)) return false;
+        v = n;
+        return true;
+    }
+    Index<D> get() const { return Index<D>{v}; }
 };
 
 // Converters of C results to Python objects.

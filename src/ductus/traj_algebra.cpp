@@ -233,8 +233,7 @@ void set_tr_point(TrajObj* self, PointArg pt) {
     PointVals v;
     int nu = 0;
     if (!read_point(pt.o, v) || !order_gap(self, v, nu)) return;
-    if (nu < 0) {
-        pv::fail(PyExc_ValueError, "this method cannot be used to set a constraint on the n-th antiderivative");
+    if (!pv::need_nonneg(nu, "this method cannot be used to set a constraint on the n-th antiderivative")) {
         return;
     }
     if (!time_in_some_domain(v)) return;

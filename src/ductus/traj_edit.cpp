@@ -34,8 +34,6 @@ bool check_u(TrajObj* self, double u) {
     return true;
 }
 
-bool nonneg(int v, const char* msg) { return v >= 0 || pv::fail(PyExc_ValueError, "%s", msg); }
-
 // ---------------------------------------------------------------- domain transforms
 
 // A shift by a value that is not finite would leave knots that are not numbers.
@@ -137,8 +135,7 @@ void adapt(TrajObj* self, double start, double stop) {
 // ---------------------------------------------------------------- calculus
 
 bool nu_from_zero(int nu) {
-    return nu >= 0 ||
-           pv::fail(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
+    return pv::need_nonneg(nu, "'nu' must be greater than or equal to zero: %d", nu);
 }
 
 // After the derivative's difference quotient met a knot interval of zero
@@ -202,7 +199,7 @@ PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
 
 PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
     Data d;
-    if (!d.take(self) || !nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
+    if (!d.take(self) || !pv::need_nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
     const DArr U = d.U, P = d.P;
     const int s = arcus.distintknots(U, d.p);
     if (PyErr_Occurred()) return nullptr;
@@ -219,7 +216,7 @@ PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
 
 PyObject* knotins(TrajObj* self, double u, int r) {
     Data d;
-    if (!d.take(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
+    if (!d.take(self) || !check_u(self, u) || !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     if (r > d.p) return pv::fail(PyExc_ValueError, "'r' must be less than or equal to 'p'");
@@ -261,7 +258,7 @@ PyObject* knotrem(TrajObj* self, double u, int r, pv::OptDouble<RemTol> tol) {
     Data d;
     Mem uq, q;
     if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
-        !nonneg(r, "'r' must be non-negative number")) {
+        !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     const OptTol opt{1, tol.v};
@@ -282,7 +279,7 @@ PyObject* knotrem_notol(TrajObj* self, double u, int r) {
     Data d;
     Mem uq, q;
     if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
-        !nonneg(r, "'r' must be non-negative number")) {
+        !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     const int t = arcus.splkrem_notol(copy_u(uq, d), copy_p(q, d), d.p, u, r);

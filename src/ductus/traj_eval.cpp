@@ -25,9 +25,7 @@ bool check_point(TrajObj* self, double x) {
     return true;
 }
 
-bool check_nu(int nu) {
-    return nu >= 0 || pv::fail(PyExc_ValueError, "'nu' must be non-negative number");
-}
+bool check_nu(int nu) { return pv::need_nonneg(nu, "'nu' must be non-negative number"); }
 
 // Steps shared by ceval and dceval: a non-empty, strictly increasing array
 // whose end values lie in the domain.
