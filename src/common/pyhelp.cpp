@@ -144,6 +144,17 @@ bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& ou
     return true;
 }
 
+std::string double_text(double v) {
+    char* s = PyOS_double_to_string(v, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (!s) {
+        PyErr_Clear();
+        return "?";
+    }
+    std::string r(s);
+    PyMem_Free(s);
+    return r;
+}
+
 bool to_double(PyObject* o, double& out) {
     if (PyFloat_CheckExact(o)) {
         out = PyFloat_AS_DOUBLE(o);

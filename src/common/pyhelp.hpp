@@ -164,6 +164,9 @@ bool to_int(PyObject* o, int& out);
 // "'argname' must be <need>, got <repr>". Values beyond the range of
 // Py_ssize_t saturate.
 bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out);
+// The text of a double as Python's repr() writes it, for messages and
+// documents ("?" when the text cannot be made; no error is left set).
+std::string double_text(double v);
 // double: float, int or any object with __float__.
 bool to_double(PyObject* o, double& out);
 // dy: a tuple of exactly two numbers.

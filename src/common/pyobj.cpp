@@ -47,14 +47,6 @@ Failure fail_argtype(const char* argname, const char* expected, PyObject* got) {
                 argname, expected, Py_TYPE(got)->tp_name);
 }
 
-std::string double_text(double v) {
-    char* s = PyOS_double_to_string(v, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (!s) return std::string("?");
-    std::string r(s);
-    PyMem_Free(s);
-    return r;
-}
-
 PyObject* find_override(PyObject* self, PyObject* name, PyCFunction builtin) {
     if (!name) return nullptr;
     // The attribute as the class resolves it (its MRO); a built-in method

@@ -54,8 +54,6 @@ struct OptDouble {
 bool to_uint(PyObject* o, unsigned& out);
 // "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)".
 Failure fail_argtype(const char* argname, const char* expected, PyObject* got);
-// The text of a double as Python's repr() writes it.
-std::string double_text(double v);
 
 template <>
 struct Arg<unsigned> {

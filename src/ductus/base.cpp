@@ -764,8 +764,6 @@ PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib) {
     return pv::call_method(mods.etree, "SubElement", parent, tag, attrib);
 }
 
-PyObject* number_text(PyObject* v) { return PyObject_Str(v); }
-
 PyObject* not_equal(PyObject* a, PyObject* b) {
     pv::Ref eq(pv::call_method(a, "__eq__", b));
     if (!eq) return nullptr;

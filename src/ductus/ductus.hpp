@@ -214,8 +214,6 @@ PyObject* find_element(PyObject* fname, PyObject* ID, const char* cls, pv::Ref* 
 // Appends a child element named `tag` with the attributes of `attrib` to
 // `parent` (new reference to the child).
 PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib);
-// Number text of a value: str(value).
-PyObject* number_text(PyObject* v);
 // The attributes of a new element: ID first, then those of _getAttrib.
 PyObject* element_attrib(PyObject* self, PyObject* ID);
 // Sets on `node` every attribute of the object's _getAttrib, in order.

@@ -139,7 +139,7 @@ PyObject* point_getattrib(PyObject* self) {
     pv::Ref d(PyDict_New());
     if (!d) return nullptr;
     for (int i = 0; i < 3; ++i) {
-        pv::Ref text(number_text(a[i].get()));
+        pv::Ref text(PyObject_Str(a[i].get()));
         if (!text || PyDict_SetItemString(d.get(), FIELDS[i], text.get()) < 0) return nullptr;
     }
     return d.release();

@@ -223,8 +223,8 @@ PyObject* traj_getattrib(PyObject* o) {
     TrajObj* self = as_traj(o);
     pv::Ref start(pv::getattr(o, "start"));
     pv::Ref stop(start ? pv::getattr(o, "stop") : nullptr);
-    pv::Ref tstart(stop ? number_text(start.get()) : nullptr);
-    pv::Ref tstop(tstart ? number_text(stop.get()) : nullptr);
+    pv::Ref tstart(stop ? PyObject_Str(start.get()) : nullptr);
+    pv::Ref tstop(tstart ? PyObject_Str(stop.get()) : nullptr);
     if (!tstop) return nullptr;
     return Py_BuildValue("{s:N,s:N,s:s,s:N,s:O,s:O}", "p", PyUnicode_FromFormat("%d", self->p), "n",
                          PyUnicode_FromFormat("%d", self->n), "owner",
