@@ -264,6 +264,14 @@ private:
 double* writable(TrajObj* t, bool knots);
 // The domain [start, stop], read through the properties for a subclass.
 bool domain(TrajObj* t, double& start, double& stop);
+// The domain check of the methods: true when the times x0 <= x1 lie in
+// [start, stop]; otherwise ValueError "'name' out of domain: x" for the one
+// outside (x as repr() writes it), or "domain error" when `name` is null (a
+// range of times). A NaN compares false and passes, as the evaluations have
+// always let it through.
+bool check_domain(TrajObj* t, const char* name, double x0, double x1);
+// ValueError "'name' out of domain: x".
+pv::Failure out_of_domain(const char* name, double x);
 // Allocation failure, wherever it happens in the objects (a Mem block, a
 // cardo::Scratch array, the kernel's status 1 behind an entry), raises
 // MemoryError "memory allocation failed" through pv::fail_memory.

@@ -216,8 +216,7 @@ bool read_point(PyObject* p, PointVals& v) {
 // domain check: it is refused with the message of a time outside the domain
 // (a shift or scale computed there would make every control point NaN).
 bool time_in_some_domain(const PointVals& v) {
-    return !std::isnan(v.t) ||
-           pv::fail(PyExc_ValueError, "'x' out of domain: %s", pv::double_text(v.t).c_str());
+    return !std::isnan(v.t) || out_of_domain("x", v.t);
 }
 
 // nu = p.order - self.order as a C int.

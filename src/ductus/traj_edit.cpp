@@ -25,14 +25,7 @@ void traj_c_hscale(TrajObj* self, double k) {
 
 namespace {
 
-bool check_u(TrajObj* self, double u) {
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (u < a || u > b) {
-        return pv::fail(PyExc_ValueError, "'u' out of domain: %s", pv::double_text(u).c_str());
-    }
-    return true;
-}
+bool check_u(TrajObj* self, double u) { return check_domain(self, "u", u, u); }
 
 // ---------------------------------------------------------------- domain transforms
 

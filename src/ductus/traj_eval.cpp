@@ -14,16 +14,7 @@ namespace ductus {
 
 namespace {
 
-bool out_of_domain(const char* what, double x) {
-    return pv::fail(PyExc_ValueError, "'%s' out of domain: %s", what, pv::double_text(x).c_str());
-}
-
-bool check_point(TrajObj* self, double x) {
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (x < a || x > b) return out_of_domain("x", x);
-    return true;
-}
+bool check_point(TrajObj* self, double x) { return check_domain(self, "x", x, x); }
 
 bool check_nu(int nu) { return pv::need_nonneg(nu, "'nu' must be non-negative number"); }
 
@@ -34,10 +25,7 @@ bool check_points(TrajObj* self, DArr xp) {
     for (Py_ssize_t i = 0; i + 1 < xp.len; ++i) {
         if (xp.data[i] >= xp.data[i + 1]) return pv::fail(PyExc_ValueError, "'xp' must be increasing");
     }
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (xp.data[0] < a || xp.data[xp.len - 1] > b) return pv::fail(PyExc_ValueError, "domain error");
-    return true;
+    return check_domain(self, nullptr, xp.data[0], xp.data[xp.len - 1]);
 }
 
 double peval(TrajObj* self, double x) {

@@ -548,6 +548,18 @@ bool domain(TrajObj* t, double& start, double& stop) {
     return b && pv::to_double(a.get(), start) && pv::to_double(b.get(), stop);
 }
 
+bool check_domain(TrajObj* t, const char* name, double x0, double x1) {
+    double a, b;
+    if (!domain(t, a, b)) return false;
+    if (!(x0 < a || x1 > b)) return true;
+    if (!name) return pv::fail(PyExc_ValueError, "domain error");
+    return out_of_domain(name, x0 < a ? x0 : x1);
+}
+
+pv::Failure out_of_domain(const char* name, double x) {
+    return pv::fail(PyExc_ValueError, "'%s' out of domain: %s", name, pv::double_text(x).c_str());
+}
+
 PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
     return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,
                      true, true);
