@@ -17,6 +17,7 @@ namespace arcus {
 using pv::DArr;
 using pv::DArr2;
 using pv::IPair;
+using pv::assert_check;
 using pv::need_nonneg;
 using pv::OptDy;
 using pv::OptTol;
@@ -35,12 +36,6 @@ inline void opt_dy(const OptDy* o, double dy[2]) {
 // returns false when one was raised.
 bool check_info(int info);
 
-// An argument check of the library's own algorithms: AssertionError with
-// `msg` (none when null) when `cond` fails, unless the interpreter runs with
-// optimisation; false when it raised.
-inline bool assert_check(bool cond, const char* msg) {
-    return cond || pv::assertions_off() || pv::fail_assert(msg);
-}
 // Exception for a LAPACK status other than 0 (the same text for every
 // solver); false when it raised.
 bool lapack_check(int info);

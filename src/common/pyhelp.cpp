@@ -39,12 +39,10 @@ Failure fail(PyObject* type, const char* fmt, ...) {
     return Failure{};
 }
 
-Failure fail_assert(const char* msg) {
-    return msg ? fail(PyExc_AssertionError, "%s", msg) : fail(PyExc_AssertionError, nullptr);
-}
-
 Failure fail_memory() { return fail(PyExc_MemoryError, "memory allocation failed"); }
 
+namespace {
+// True when the interpreter runs with optimisation (-O).
 bool assertions_off() {
     // The optimisation level is fixed when the interpreter starts.
     static int level = -1;
@@ -58,6 +56,12 @@ bool assertions_off() {
         PyErr_Clear();
     }
     return level > 0;
+}
+}  // namespace
+
+bool assert_check(bool cond, const char* msg) {
+    if (cond || assertions_off()) return true;
+    return msg ? fail(PyExc_AssertionError, "%s", msg) : fail(PyExc_AssertionError, nullptr);
 }
 
 namespace {

@@ -102,14 +102,13 @@ struct Failure {
     }
 };
 Failure fail(PyObject* type, const char* fmt, ...);
-// Failures with a fixed text. AssertionError with `msg` (no message when msg
-// is null):
-Failure fail_assert(const char* msg);
-// MemoryError "memory allocation failed":
+// MemoryError "memory allocation failed".
 Failure fail_memory();
-// True when the interpreter runs with optimisation (-O): assertion checks
-// of the library's own algorithms are then skipped.
-bool assertions_off();
+// The one form of an assertion: the argument checks of the library's own
+// algorithms. True when `cond` holds, or when the interpreter runs with
+// optimisation (-O), which skips them as it skips assert statements;
+// otherwise AssertionError with `msg` (no message when msg is null).
+bool assert_check(bool cond, const char* msg = nullptr);
 // The check of a non-negative integer: true for v >= 0, otherwise ValueError
 // with the message `fmt`, formatted with the further arguments as fail
 // formats them.
