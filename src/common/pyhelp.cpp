@@ -98,14 +98,6 @@ bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_
                 argname, need, have);
 }
 
-bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
-                Py_ssize_t cols) {
-    if (a.rows >= rows && a.cols >= cols) return true;
-    return fail(PyExc_ValueError,
-                "%s(): array '%s' needs a shape of at least (%zd, %zd), got (%zd, %zd)", fname,
-                argname, rows, cols, a.rows, a.cols);
-}
-
 // ---------------------------------------------------------------- conversion
 
 bool to_int(PyObject* o, int& out) {

@@ -123,9 +123,6 @@ inline bool need_nonneg(const char* fname, const char* argname, int v) {
 }
 // Rejects an array shorter than `need` elements (ValueError naming it).
 bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need);
-// The same for the rows and columns of a 2-D array.
-bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
-                Py_ssize_t cols);
 
 // An array argument by name, for the overlap check.
 struct Named {
