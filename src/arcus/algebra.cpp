@@ -14,10 +14,8 @@ const char EXTREMES[] = "same extremes of the knot vector is required";
 // The assertions of the union and the sum: the same first and the same last
 // knot (exact comparison). Both arrays hold at least one knot.
 bool same_extremes(DArr U1, DArr U2) {
-    if (pv::assertions_off()) return true;
-    if (!(U1.data[0] == U2.data[0])) return pv::fail_assert(EXTREMES);
-    if (!(U1.data[U1.len - 1] == U2.data[U2.len - 1])) return pv::fail_assert(EXTREMES);
-    return true;
+    return assert_check(U1.data[0] == U2.data[0] && U1.data[U1.len - 1] == U2.data[U2.len - 1],
+                        EXTREMES);
 }
 
 // A clamped knot vector of degree p holds at least 2(p + 1) knots.
@@ -157,12 +155,9 @@ void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
         return;
     }
     const char* f = "splcjoin";
-    if (!pv::assertions_off()) {
-        if (!(Ul.len - 1 == p + Pl.len) || !(Ur.len == p + Pr.len + 1) ||
-            !(PK.len == Pl.len + Pr.len) || !(UK.len == p + PK.len + 1)) {
-            pv::fail_assert(nullptr);
-            return;
-        }
+    if (!assert_check(Ul.len - 1 == p + Pl.len && Ur.len == p + Pr.len + 1 &&
+                      PK.len == Pl.len + Pr.len && UK.len == p + PK.len + 1)) {
+        return;
     }
     if (!need_nonneg(f, "p", p) || !pv::need_len(f, "Ul", Ul.len, 1) ||
         !pv::need_len(f, "Ur", Ur.len, Pr.len + p + 1) ||
@@ -179,28 +174,21 @@ void splcjoin(DArr Ul, DArr Pl, DArr Ur, DArr Pr, int p, DArr UK, DArr PK) {
 PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
     if (!pv::distinct("splcsli", {{"UK", UK}, {"PK", PK}}, {{"U", U}, {"P", P}})) return nullptr;
     const char* f = "splcsli";
-    const bool asserts = !pv::assertions_off();
-    if (asserts && !(U.len - 1 == p + P.len)) {
-        pv::fail_assert(nullptr);
-        return nullptr;
-    }
+    if (!assert_check(U.len - 1 == p + P.len)) return nullptr;
     if (!pv::need_len(f, "U", U.len, 1)) return nullptr;
     const int n = hi(P), m = hi(U);
     const double* Ud = U.data;
-    if (asserts && !(Ud[0] < u && u < Ud[m])) {
-        pv::fail_assert(nullptr);
-        return nullptr;
-    }
+    if (!assert_check(Ud[0] < u && u < Ud[m])) return nullptr;
     // The codes of the insertion for p and n, needed before the span search.
     if (!check_info(cardo::CheckCurveSizes(n, p))) return nullptr;
     if (!curve_len(f, "U", "P", U, P, p)) return nullptr;
     // A split at an end (also within the knot tolerance) would leave a piece
     // without control points or of zero length.
     if (!(Ud[0] < u && u < Ud[m]) || cardo::keq(u, Ud[0]) || cardo::keq(u, Ud[m])) {
-        return pv::raise(PyExc_ValueError,
-                         "%s(): u must lie strictly inside the domain (U[0], U[m]) beyond the "
-                         "knot tolerance",
-                         f);
+        return pv::fail(PyExc_ValueError,
+                        "%s(): u must lie strictly inside the domain (U[0], U[m]) beyond the "
+                        "knot tolerance",
+                        f);
     }
     int span = 0, s = 0;
     cardo::FindSpanMult(n, p, u, Ud, span, s);
@@ -213,10 +201,7 @@ PyObject* splcsli(DArr U, DArr P, int p, double u, DArr UK, DArr PK) {
         std::memmove(PK.data, P.data, sizeof(double) * P.len);
         return Py_BuildValue("(ii)", span - s, s + n - span - 1);
     }
-    if (s > p + 1 && asserts) {
-        pv::fail_assert(nullptr);
-        return nullptr;
-    }
+    if (!assert_check(s <= p + 1)) return nullptr;
     const int r = p - s;  // insertions up to multiplicity p
     if (r != 0 && !check_info(cardo::CurveKnotInsCheck(n, p, Ud, u, span, s, r))) return nullptr;
     if (!pv::need_len(f, "UK", UK.len, U.len + r + 1) ||

@@ -20,6 +20,8 @@ namespace arcus {
 using pv::DArr;
 using pv::DArr2;
 using pv::IPair;
+using pv::assert_check;
+using pv::need_nonneg;
 using pv::OptDy;
 using pv::OptTol;
 
@@ -54,18 +56,10 @@ namespace arcus {
 // and for 7 and above but CANCELLED); returns false when one was raised.
 bool check_info(int info);
 
-// An argument check of the library's own algorithms: AssertionError with
-// `msg` (none when null) when `cond` fails, unless the interpreter runs with
-// optimisation; false when it raised.
-inline bool assert_check(bool cond, const char* msg) {
-    return cond || pv::assertions_off() || pv::fail_assert(msg);
-}
 // Exception for a LAPACK status other than 0 (the same text for every
 // solver); false when it raised.
 bool lapack_check(int info);
 
-// Rejects a negative int argument (ValueError naming it).
-bool need_nonneg(const char* fname, const char* argname, int v);
 // Once the kernel's own checks on p and n would pass (p >= 0 and n >= p), the
 // knot vector must hold n + p + 2 knots; a shorter one is rejected (ValueError)
 // before the kernel reads it.

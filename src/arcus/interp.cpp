@@ -37,17 +37,6 @@ bool exact_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize
                     fname, argname, need, have);
 }
 
-std::string num(double x) {
-    char* s = PyOS_double_to_string(x, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (!s) {
-        PyErr_Clear();
-        return "?";
-    }
-    std::string r(s);
-    PyMem_Free(s);
-    return r;
-}
-
 // The inner abscissae go through the span search: they must lie in the knot
 // domain [U[p], U[nP+1]] (within the knot tolerance).
 bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
@@ -57,7 +46,8 @@ bool inner_in_domain(const char* fname, DArr xp, DArr U, int p, int nP) {
         const double x = xp.data[i];
         if (!(x >= lo - tol && x <= hi_ + tol)) {
             return pv::fail(PyExc_ValueError, "%s(): xp[%zd] = %s lies outside the knot domain [%s, %s]",
-                            fname, i, num(x).c_str(), num(lo).c_str(), num(hi_).c_str());
+                            fname, i, pv::double_text(x).c_str(), pv::double_text(lo).c_str(),
+                            pv::double_text(hi_).c_str());
         }
     }
     return true;

@@ -113,7 +113,7 @@ bool check_numpy() {
 PyObject* init() {
     // 1. Single initialisation; interpreter version check.
     if (g_initialised) {
-        return pv::raise(PyExc_RuntimeError,
+        return pv::fail(PyExc_RuntimeError,
                          "Module 'arcus' has already been imported. Re-initialisation is not "
                          "supported.");
     }
@@ -160,10 +160,7 @@ PyObject* init() {
     pv::Ref np(PyImport_ImportModule("numpy"));
     if (!np || PyModule_AddObject(mod.get(), "NP", np.get()) < 0) return nullptr;
     np.release();
-    if (_import_array() < 0) {
-        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-        return nullptr;
-    }
+    if (_import_array() < 0) return pv::fail(PyExc_ImportError, "numpy.core.multiarray failed to import");
     pv::set_array_probe(pv::numpy_probe);
 
     // 7. __all__: the Python functions of the listing.

@@ -13,11 +13,6 @@ bool lapack_check(int info) {
     return pv::fail(PyExc_Exception, "'dgesv' LAPACK function failed with 'info' value: %d", info);
 }
 
-bool need_nonneg(const char* fname, const char* argname, int v) {
-    if (v >= 0) return true;
-    return pv::fail(PyExc_ValueError, "%s(): '%s' must be >= 0, got %d", fname, argname, v);
-}
-
 bool knots_cover(const char* fname, const char* argname, DArr U, int n, int p) {
     if (cardo::CheckCurveSizes(n, p) != cardo::OK) return true;  // the kernel reports them
     return pv::need_len(fname, argname, U.len, static_cast<Py_ssize_t>(n) + p + 2);

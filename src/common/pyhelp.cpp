@@ -25,45 +25,24 @@ bool interrupt_requested() {
 
 }  // namespace
 
-std::string double_text(double v) {
-    char* s = PyOS_double_to_string(v, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
-    if (!s) return std::string("?");
-    std::string r(s);
-    PyMem_Free(s);
-    return r;
-}
-
 // ---------------------------------------------------------------- errors
 
-PyObject* raise(PyObject* type, const char* fmt, ...) {
+Failure fail(PyObject* type, const char* fmt, ...) {
+    if (!fmt) {
+        PyErr_SetNone(type);
+        return Failure{};
+    }
     va_list va;
     va_start(va, fmt);
     PyErr_FormatV(type, fmt, va);
     va_end(va);
-    return nullptr;
+    return Failure{};
 }
 
-bool fail(PyObject* type, const char* fmt, ...) {
-    va_list va;
-    va_start(va, fmt);
-    PyErr_FormatV(type, fmt, va);
-    va_end(va);
-    return false;
-}
+Failure fail_memory() { return fail(PyExc_MemoryError, "memory allocation failed"); }
 
-bool fail_assert(const char* msg) {
-    if (msg)
-        PyErr_SetString(PyExc_AssertionError, msg);
-    else
-        PyErr_SetNone(PyExc_AssertionError);
-    return false;
-}
-
-bool fail_memory() {
-    PyErr_SetString(PyExc_MemoryError, "memory allocation failed");
-    return false;
-}
-
+namespace {
+// True when the interpreter runs with optimisation (-O).
 bool assertions_off() {
     // The optimisation level is fixed when the interpreter starts.
     static int level = -1;
@@ -77,6 +56,12 @@ bool assertions_off() {
         PyErr_Clear();
     }
     return level > 0;
+}
+}  // namespace
+
+bool assert_check(bool cond, const char* msg) {
+    if (cond || assertions_off()) return true;
+    return msg ? fail(PyExc_AssertionError, "%s", msg) : fail(PyExc_AssertionError, nullptr);
 }
 
 namespace {
@@ -113,14 +98,6 @@ bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_
                 argname, need, have);
 }
 
-bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
-                Py_ssize_t cols) {
-    if (a.rows >= rows && a.cols >= cols) return true;
-    return fail(PyExc_ValueError,
-                "%s(): array '%s' needs a shape of at least (%zd, %zd), got (%zd, %zd)", fname,
-                argname, rows, cols, a.rows, a.cols);
-}
-
 // ---------------------------------------------------------------- conversion
 
 bool to_int(PyObject* o, int& out) {
@@ -142,7 +119,7 @@ bool to_int(PyObject* o, int& out) {
     }
     if (v == -1 && PyErr_Occurred()) {
         if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-            PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+            return fail(PyExc_OverflowError, "value too large to convert to int");
         }
         return false;
     }
@@ -151,6 +128,27 @@ bool to_int(PyObject* o, int& out) {
     }
     out = static_cast<int>(v);
     return true;
+}
+
+bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out) {
+    if (PyBool_Check(o) || !PyIndex_Check(o)) {
+        return fail(PyExc_ValueError, "'%s' must be %s, got %R", argname, need, o);
+    }
+    const Py_ssize_t n = PyNumber_AsSsize_t(o, nullptr);
+    if (n == -1 && PyErr_Occurred()) return false;
+    out = n;
+    return true;
+}
+
+std::string double_text(double v) {
+    char* s = PyOS_double_to_string(v, 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+    if (!s) {
+        PyErr_Clear();
+        return "?";
+    }
+    std::string r(s);
+    PyMem_Free(s);
+    return r;
 }
 
 bool to_double(PyObject* o, double& out) {
@@ -213,23 +211,20 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
     held_ = true;
     const char* why = nullptr;
     if (!is_float64_format(view_.format) || view_.itemsize != 8) {
-        PyErr_Format(PyExc_ValueError,
-                     "%s() argument '%s': buffer dtype mismatch, expected 'double' but got '%s'",
-                     fname, argname, view_.format ? view_.format : "B");
-        return false;
+        return fail(PyExc_ValueError,
+                    "%s() argument '%s': buffer dtype mismatch, expected 'double' but got '%s'",
+                    fname, argname, view_.format ? view_.format : "B");
     }
     if (view_.ndim != ndim) {
-        PyErr_Format(PyExc_ValueError,
-                     "%s() argument '%s': buffer has wrong number of dimensions (expected %d, got %d)",
-                     fname, argname, ndim, view_.ndim);
-        return false;
+        return fail(PyExc_ValueError,
+                    "%s() argument '%s': buffer has wrong number of dimensions (expected %d, got %d)",
+                    fname, argname, ndim, view_.ndim);
     }
     for (int d = 0; d < ndim; ++d) {
         // Indices are 32-bit ints in the kernel.
         if (view_.shape[d] > MAX_DIM) {
-            PyErr_Format(PyExc_ValueError, "%s() argument '%s': array too large (%zd elements)",
-                         fname, argname, view_.shape[d]);
-            return false;
+            return fail(PyExc_ValueError, "%s() argument '%s': array too large (%zd elements)",
+                        fname, argname, view_.shape[d]);
         }
     }
     if (!PyBuffer_IsContiguous(&view_, 'C')) {
@@ -241,10 +236,7 @@ bool Buf::acquire(PyObject* o, int ndim, const char* fname, const char* argname)
         // fault on some processors); such arrays are refused, not copied.
         why = "is not aligned to 8 bytes";
     }
-    if (why) {
-        PyErr_Format(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
-        return false;
-    }
+    if (why) return fail(PyExc_ValueError, "%s() argument '%s': buffer %s", fname, argname, why);
     data_ = static_cast<double*>(view_.buf);
     for (int d = 0; d < ndim && d < 2; ++d) shape_[d] = view_.shape[d];
     return true;
@@ -363,9 +355,8 @@ void* capsule_pointer(const char* module_name, const char* name) {
     if (!d) return nullptr;
     PyObject* cap = PyDict_GetItemString(d.get(), name);  // borrowed
     if (!cap) {
-        PyErr_Format(PyExc_ImportError, "%.200s does not export expected C function %.200s",
-                     module_name, name);
-        return nullptr;
+        return fail(PyExc_ImportError, "%.200s does not export expected C function %.200s",
+                    module_name, name);
     }
     return PyCapsule_GetPointer(cap, PyCapsule_GetName(cap));
 }

@@ -87,21 +87,42 @@ struct IPair {
 
 // ---------------------------------------------------------------- errors
 
-// Sets an exception and returns nullptr / false, for one-line error exits.
-PyObject* raise(PyObject* type, const char* fmt, ...);
-bool fail(PyObject* type, const char* fmt, ...);
-// AssertionError with `msg` (no message when msg is null).
-bool fail_assert(const char* msg);
+// Every error of the helper layer, the wrappers and the objects is raised
+// through `fail`: it sets the exception (the message formatted as PyErr_Format
+// formats it; a null `fmt` raises the class without arguments) and returns a
+// Failure, which an error exit returns as it is: it converts to false and to a
+// null pointer of any type. Exits that report through another value (the -1
+// of a slot, the dummy result of a C entry) write `return fail(...), -1;`.
+struct Failure {
+    template <typename T, typename = std::enable_if_t<std::is_same_v<T, bool> ||
+                                                      std::is_pointer_v<T> ||
+                                                      std::is_null_pointer_v<T>>>
+    constexpr operator T() const noexcept {
+        return T{};
+    }
+};
+Failure fail(PyObject* type, const char* fmt, ...);
 // MemoryError "memory allocation failed".
-bool fail_memory();
-// True when the interpreter runs with optimisation (-O): assertion checks
-// of the library's own algorithms are then skipped.
-bool assertions_off();
+Failure fail_memory();
+// The one form of an assertion: the argument checks of the library's own
+// algorithms. True when `cond` holds, or when the interpreter runs with
+// optimisation (-O), which skips them as it skips assert statements;
+// otherwise AssertionError with `msg` (no message when msg is null).
+bool assert_check(bool cond, const char* msg = nullptr);
+// The check of a non-negative integer: true for v >= 0, otherwise ValueError
+// with the message `fmt`, formatted with the further arguments as fail
+// formats them.
+template <typename... A>
+bool need_nonneg(long long v, const char* fmt, A... a) {
+    return v >= 0 || fail(PyExc_ValueError, fmt, a...);
+}
+// The same with the message of the library functions, which names the
+// function and the argument.
+inline bool need_nonneg(const char* fname, const char* argname, int v) {
+    return need_nonneg(v, "%s(): '%s' must be >= 0, got %d", fname, argname, v);
+}
 // Rejects an array shorter than `need` elements (ValueError naming it).
 bool need_len(const char* fname, const char* argname, Py_ssize_t have, Py_ssize_t need);
-// The same for the rows and columns of a 2-D array.
-bool need_shape(const char* fname, const char* argname, const DArr2& a, Py_ssize_t rows,
-                Py_ssize_t cols);
 
 // An array argument by name, for the overlap check.
 struct Named {
@@ -118,9 +139,30 @@ bool distinct(const char* fname, std::initializer_list<Named> outs, std::initial
 
 // ---------------------------------------------------------------- argument conversion
 
+// Integer arguments follow one rule.
+// - The functions of arcus and the methods of Point1d and Trajectory1d that
+//   mirror them (nu of dpeval, dceval, the call, derivative, antiderivative and
+//   degelev; r of the knot operations; p, n and order of _dset_data; a point's
+//   order) convert as arcus always has: a Python int or any object with
+//   __int__, a float truncated toward zero (to_int, to_uint, Arg<int>,
+//   OptInt).
+// - Every function and method beyond them (extrema, roughness, and the
+//   functions of the Python layer) takes only integers: an int or an object
+//   with __index__ (a NumPy integer), never a bool or a float; anything else
+//   is refused with ValueError naming the argument (to_index, Arg<Index<D>>;
+//   pyvelt.build._integer in Python).
+
 // int: Python int or any object with __int__ (floats truncate toward zero);
 // OverflowError outside the 32-bit range.
 bool to_int(PyObject* o, int& out);
+// An integer of the functions and methods beyond arcus's: an int or an
+// object with __index__, not a bool; anything else raises ValueError
+// "'argname' must be <need>, got <repr>". Values beyond the range of
+// Py_ssize_t saturate.
+bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out);
+// The text of a double as Python's repr() writes it, for messages and
+// documents ("?" when the text cannot be made; no error is left set).
+std::string double_text(double v);
 // double: float, int or any object with __float__.
 bool to_double(PyObject* o, double& out);
 // dy: a tuple of exactly two numbers.
@@ -229,6 +271,29 @@ struct Arg<const OptTol*> {
     const OptTol* get() const { return &v; }
 };
 
+// An optional non-negative integer with default D, under the rule of the
+// functions and methods beyond arcus's: ValueError "'name' must be a
+// non-negative integer, got <repr>" for anything else.
+template <long long D>
+struct Index {
+    long long v;
+};
+template <long long D>
+struct Arg<Index<D>> {
+    long long v = D;
+    static constexpr bool optional = true;
+    bool load(PyObject* o, const char*, const char* a) {
+        if (!o) return true;
+        static constexpr char need[] = "a non-negative integer";
+        Py_ssize_t n = 0;
+        if (!to_index(o, a, need, n)) return false;
+        if (!need_nonneg(n, "'%s' must be %s, got %R", a, need, o)) return false;
+        v = n;
+        return true;
+    }
+    Index<D> get() const { return Index<D>{v}; }
+};
+
 // Converters of C results to Python objects.
 inline PyObject* result(int v) { return PyLong_FromLong(v); }
 inline PyObject* result(double v) { return PyFloat_FromDouble(v); }
@@ -296,13 +361,14 @@ PyObject* fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 #define PV_FASTCALL_CAST(fn) reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn))
 
-// The text of a double as Python's repr() writes it.
-std::string double_text(double v);
-
 // The default of an optional parameter of kind T as a text signature shows
 // it: DefaultText<T>::text(), specialised beside each optional kind.
 template <typename T>
 struct DefaultText;
+template <long long D>
+struct DefaultText<Index<D>> {
+    static std::string text() { return std::to_string(D); }
+};
 
 // The parameter list of a text signature, "a, b, c=1": the names (names[0]
 // the function's, then one for each parameter kind A) and, for an optional

@@ -42,7 +42,7 @@ PyObject* intern(const char* name) {
     return s;
 }
 
-bool fail_argtype(const char* argname, const char* expected, PyObject* got) {
+Failure fail_argtype(const char* argname, const char* expected, PyObject* got) {
     return fail(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
                 argname, expected, Py_TYPE(got)->tp_name);
 }

@@ -57,7 +57,7 @@ struct OptDouble {
 // conversion; OverflowError outside the range.
 bool to_uint(PyObject* o, unsigned& out);
 // "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)".
-bool fail_argtype(const char* argname, const char* expected, PyObject* got);
+Failure fail_argtype(const char* argname, const char* expected, PyObject* got);
 
 template <>
 struct Arg<unsigned> {

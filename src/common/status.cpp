@@ -1,6 +1,8 @@
 // Kernel status values turned into Python exceptions.
 #include "common/status.hpp"
 
+#include "common/pyhelp.hpp"
+
 #include "arcus/cardo/status.h"
 
 namespace pv {
@@ -15,7 +17,6 @@ struct StatusError {
 };
 
 const StatusError STATUS_ERRORS[] = {
-    {cardo::NO_MEMORY, &PyExc_MemoryError, "memory allocation failed"},
     {cardo::DIVISION_BY_ZERO, &PyExc_ZeroDivisionError, "float division by zero"},
     {cardo::NOT_IMPLEMENTED, &PyExc_NotImplementedError, nullptr},
     {cardo::ITERATION_LIMIT, &PyExc_Exception, "exceeded max iterations"},
@@ -29,24 +30,15 @@ bool check_status(int info) {
     if (info == cardo::CANCELLED) {
         // Work stopped on request: the poll that asked for it raised already
         // (KeyboardInterrupt, or the exception of a signal handler).
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_KeyboardInterrupt, "long work was interrupted");
-        return false;
+        return PyErr_Occurred() ? false : fail(PyExc_KeyboardInterrupt, "long work was interrupted");
     }
     if (!cardo::Failed(info)) return true;
-    if (info < 0) {
-        PyErr_Format(PyExc_ValueError, "the algorithm failed with 'info' value: %d", info);
-        return false;
-    }
+    if (info < 0) return fail(PyExc_ValueError, "the algorithm failed with 'info' value: %d", info);
+    if (info == cardo::NO_MEMORY) return fail_memory();
     for (const StatusError& e : STATUS_ERRORS) {
-        if (e.status != info) continue;
-        if (e.message)
-            PyErr_SetString(*e.type, e.message);
-        else
-            PyErr_SetNone(*e.type);
-        return false;
+        if (e.status == info) return fail(*e.type, e.message ? "%s" : nullptr, e.message);
     }
-    PyErr_Format(PyExc_SystemError, "unexpected kernel status %d", info);
-    return false;
+    return fail(PyExc_SystemError, "unexpected kernel status %d", info);
 }
 
 }  // namespace pv

@@ -49,7 +49,7 @@ PyObject* file_name(PyObject* fname) {
     pv::Ref parts(pv::call_method(path.get(), "splitext", fname));
     if (!parts) return nullptr;
     if (!PyTuple_Check(parts.get()) || PyTuple_GET_SIZE(parts.get()) != 2) {
-        return pv::raise(PyExc_TypeError, "os.path.splitext() returned an unexpected value");
+        return pv::fail(PyExc_TypeError, "os.path.splitext() returned an unexpected value");
     }
     int empty = PyObject_Not(PyTuple_GET_ITEM(parts.get(), 1));
     if (empty < 0) return nullptr;
@@ -342,10 +342,7 @@ bool write_all(PyObject* fd, PyObject* data) {
         pv::Ref w(pv::call_method(mods.os, "write", fd, view.get()));
         Py_ssize_t k = w ? PyLong_AsSsize_t(w.get()) : -1;
         if (k < 0) return false;
-        if (k == 0) {
-            PyErr_SetString(PyExc_OSError, "write returned 0 bytes");
-            return false;
-        }
+        if (k == 0) return pv::fail(PyExc_OSError, "write returned 0 bytes");
         view.reset(PySequence_GetSlice(view.get(), k, PY_SSIZE_T_MAX));
         ok = static_cast<bool>(view);
     }
@@ -399,7 +396,7 @@ PyObject* base_new(PyTypeObject* type, PyObject*, PyObject*) {
     return o;
 }
 
-PyObject* abstract() { return pv::raise(PyExc_NotImplementedError, "abstract method"); }
+PyObject* abstract() { return pv::fail(PyExc_NotImplementedError, "abstract method"); }
 
 PyObject* base_c_loadxml(StrArg, StrArg) { Py_RETURN_NONE; }
 PyObject* base_getattrib(PyObject*) { return abstract(); }
@@ -542,10 +539,7 @@ void save(PyObject* self, const DocPath& d, StrArg ID) {
         int same = PyUnicode_Check(tag.get()) && PyUnicode_CompareWithASCIIString(tag.get(), ROOT_TAG) == 0;
         if (!same) {
             pv::Ref text(PyObject_Str(tag.get()));
-            if (text) {
-                PyErr_Format(CorruptedFileError, "corrupt root node in the uploaded file: %U",
-                             text.get());
-            }
+            if (text) pv::fail(CorruptedFileError, "corrupt root node in the uploaded file: %U", text.get());
             return;
         }
         pv::Ref cls(pv::getattr(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__"));
@@ -561,7 +555,7 @@ void save(PyObject* self, const DocPath& d, StrArg ID) {
             t->_updatePyVELTObject(self, pv::Obj{tree.get()}, pv::Obj{node.get()}, ID);
         } else {
             pv::Ref idt(id_text(ID.o));
-            if (idt) PyErr_Format(CorruptedFileError, "multiple matches in the uploaded file: %U", idt.get());
+            if (idt) pv::fail(CorruptedFileError, "multiple matches in the uploaded file: %U", idt.get());
             return;
         }
     } else {
@@ -609,8 +603,8 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyObject* a[3];
     if (!pv::parse_args(names, 3, args, nargs, kwnames, a)) return nullptr;
     if (!PyType_Check(a[0]) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(a[0]), &BaseType)) {
-        return pv::raise(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
-                         Py_TYPE(a[0])->tp_name);
+        return pv::fail(PyExc_TypeError, "%.200s is not a subtype of PyVELTObject",
+                        Py_TYPE(a[0])->tp_name);
     }
     // Only classes with the layout of PyVELTObject itself: an instance of
     // Point1d or Trajectory1d (or of a class derived from them) built here
@@ -618,10 +612,10 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     PyTypeObject* solid = reinterpret_cast<PyTypeObject*>(a[0]);
     while (PyType_HasFeature(solid, Py_TPFLAGS_HEAPTYPE) && solid->tp_base) solid = solid->tp_base;
     if (solid != &BaseType) {
-        return pv::raise(PyExc_TypeError,
-                         "_unpickle_PyVELTObject() rebuilds classes derived directly from "
-                         "PyVELTObject, not %.200s (an extension type of its own)",
-                         reinterpret_cast<PyTypeObject*>(a[0])->tp_name);
+        return pv::fail(PyExc_TypeError,
+                        "_unpickle_PyVELTObject() rebuilds classes derived directly from "
+                        "PyVELTObject, not %.200s (an extension type of its own)",
+                        reinterpret_cast<PyTypeObject*>(a[0])->tp_name);
     }
     unsigned long sum = PyLong_AsUnsignedLongMask(a[1]);
     if (PyErr_Occurred()) return nullptr;
@@ -629,8 +623,8 @@ PyObject* unpickle_base(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
         pv::Ref pickle(PyImport_ImportModule("pickle"));
         pv::Ref err(pickle ? pv::getattr(pickle.get(), "PickleError") : nullptr);
         if (err) {
-            PyErr_Format(err.get(), "Incompatible checksums (0x%lx vs (0x%lx) = ())", sum,
-                         LAYOUT_CHECKSUM);
+            pv::fail(err.get(), "Incompatible checksums (0x%lx vs (0x%lx) = ())", sum,
+                     LAYOUT_CHECKSUM);
         }
         return nullptr;
     }
@@ -756,7 +750,7 @@ PyObject* find_element(PyObject* fname_in, PyObject* ID, const char* cls, pv::Re
     if (k < 0) return nullptr;
     if (k == 0) {
         pv::Ref idt(id_text(ID));
-        if (idt) PyErr_Format(PyExc_ValueError, "no match for ID: %U", idt.get());
+        if (idt) pv::fail(PyExc_ValueError, "no match for ID: %U", idt.get());
         return nullptr;
     }
     if (tree_out) *tree_out = std::move(tree);
@@ -766,8 +760,6 @@ PyObject* find_element(PyObject* fname_in, PyObject* ID, const char* cls, pv::Re
 PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib) {
     return pv::call_method(mods.etree, "SubElement", parent, tag, attrib);
 }
-
-PyObject* number_text(PyObject* v) { return PyObject_Str(v); }
 
 PyObject* not_equal(PyObject* a, PyObject* b) {
     pv::Ref eq(pv::call_method(a, "__eq__", b));

@@ -227,8 +227,6 @@ PyObject* find_element(PyObject* fname, PyObject* ID, const char* cls, pv::Ref* 
 // Appends a child element named `tag` with the attributes of `attrib` to
 // `parent` (new reference to the child).
 PyObject* sub_element(PyObject* parent, PyObject* tag, PyObject* attrib);
-// Number text of a value: str(value).
-PyObject* number_text(PyObject* v);
 // The attributes of a new element: ID first, then those of _getAttrib.
 PyObject* element_attrib(PyObject* self, PyObject* ID);
 // Sets on `node` every attribute of the object's _getAttrib, in order.
@@ -284,6 +282,14 @@ bool domain(TrajObj* t, double& start, double& stop);
 PyObject* operand_copy(TrajObj* t);
 // Point1d.from_tuple(tup).
 PyObject* point_from_tuple(PyObject* tup);
+// The domain check of the methods: true when the times x0 <= x1 lie in
+// [start, stop]; otherwise ValueError "'name' out of domain: x" for the one
+// outside (x as repr() writes it), or "domain error" when `name` is null (a
+// range of times). A NaN compares false and passes, as the evaluations have
+// always let it through.
+bool check_domain(TrajObj* t, const char* name, double x0, double x1);
+// ValueError "'name' out of domain: x".
+pv::Failure out_of_domain(const char* name, double x);
 // Allocation failure, wherever it happens in the objects (a Mem block, a
 // cardo::Scratch array, the kernel's status NO_MEMORY behind an entry or from
 // a kernel routine), raises MemoryError "memory allocation failed" through

@@ -54,9 +54,9 @@ PyObject* import_attr(const char* module, const char* attr) {
 
 PyObject* init() {
     if (g_initialised) {
-        return pv::raise(PyExc_RuntimeError,
-                         "Module 'ductus' has already been imported. Re-initialisation is not "
-                         "supported.");
+        return pv::fail(PyExc_RuntimeError,
+                        "Module 'ductus' has already been imported. Re-initialisation is not "
+                        "supported.");
     }
     // 1. The module and its C entry table.
     pv::Ref mod(PyModule_Create(&g_def));
@@ -82,10 +82,7 @@ PyObject* init() {
     mods.isscalar = pv::getattr(np.get(), "isscalar");
     if (!mods.isscalar || PyModule_AddObject(mod.get(), "np", np.get()) < 0) return nullptr;
     np.release();
-    if (_import_array() < 0) {
-        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
-        return nullptr;
-    }
+    if (_import_array() < 0) return pv::fail(PyExc_ImportError, "numpy.core.multiarray failed to import");
     pv::set_array_probe(pv::numpy_probe);
 
     // 5. Modules for the persistence code (not module attributes).

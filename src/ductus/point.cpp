@@ -48,8 +48,7 @@ int point_init(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 int refuse_delete(PyObject* value) {
     if (value) return 0;
-    PyErr_SetString(PyExc_NotImplementedError, "__del__");
-    return -1;
+    return pv::fail(PyExc_NotImplementedError, "__del__"), -1;
 }
 
 PyObject* get_t(PyObject* self, void*) { return PyFloat_FromDouble(as_point(self)->p.t); }
@@ -78,11 +77,11 @@ PyObject* from_tuple(PyObject*, pv::Obj pnt) {
     if (pnt.o != Py_None && !PyTuple_CheckExact(pnt.o)) return pv::fail_argtype("pnt", "tuple", pnt.o), nullptr;
     pv::Ref pt(new_point());
     if (!pt) return nullptr;
-    if (pnt.o == Py_None) return pv::raise(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    if (pnt.o == Py_None) return pv::fail(PyExc_TypeError, "'NoneType' object is not subscriptable");
     c_point1d& v = as_point(pt.get())->p;
     const Py_ssize_t k = PyTuple_GET_SIZE(pnt.o);
     for (Py_ssize_t i = 0; i < 3; ++i) {
-        if (i >= k) return pv::raise(PyExc_IndexError, "tuple index out of range");
+        if (i >= k) return pv::fail(PyExc_IndexError, "tuple index out of range");
         PyObject* item = PyTuple_GET_ITEM(pnt.o, i);
         bool ok = i == 0 ? pv::to_double(item, v.t)
                          : (i == 1 ? pv::to_double(item, v.val) : pv::to_uint(item, v.order));
@@ -114,9 +113,9 @@ PyObject* point_dunder_copy(PointObj* self) { return point_vtab.copy(self); }
 PyObject* point_deepcopy(PointObj* self, pv::Obj) { return point_vtab.copy(self); }
 
 PyObject* refuse_pickle(PointObj*) {
-    return pv::raise(PyExc_TypeError,
-                     "self.p cannot be pickled: pickling of struct members such as p must be "
-                     "requested explicitly");
+    return pv::fail(PyExc_TypeError,
+                    "self.p cannot be pickled: pickling of struct members such as p must be "
+                    "requested explicitly");
 }
 PyObject* refuse_state(PointObj* self, pv::Obj) { return refuse_pickle(self); }
 
@@ -147,7 +146,7 @@ PyObject* point_getattrib(PyObject* self) {
     pv::Ref d(PyDict_New());
     if (!d) return nullptr;
     for (int i = 0; i < 3; ++i) {
-        pv::Ref text(number_text(a[i].get()));
+        pv::Ref text(PyObject_Str(a[i].get()));
         if (!text || PyDict_SetItemString(d.get(), FIELDS[i], text.get()) < 0) return nullptr;
     }
     return d.release();

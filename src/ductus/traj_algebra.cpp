@@ -77,15 +77,15 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
     a.pin();
     b.pin();
     if (b.p != a.p) {
-        return pv::raise(PyExc_ValueError, "the input traiectories must have the same order");
+        return pv::fail(PyExc_ValueError, "the input traiectories must have the same order");
     }
     double a0, a1, b0, b1;
     if (!domain(self, a0, a1) || !domain(other, b0, b1)) return nullptr;
     if (b0 != a0 || b1 != a1) {
-        return pv::raise(PyExc_ValueError, "the input traiectories must have the same extremes of domain");
+        return pv::fail(PyExc_ValueError, "the input traiectories must have the same extremes of domain");
     }
     if (other->order != self->order) {
-        return pv::raise(PyExc_ValueError, "the trajectories must have the same 'order'");
+        return pv::fail(PyExc_ValueError, "the trajectories must have the same 'order'");
     }
     int mk, nk;
     if (!sum_sizes(a, b, mk, nk)) return nullptr;
@@ -101,8 +101,7 @@ PyObject* c_splcsum(TrajObj* self, TrajArg other_arg) {
 
 PyObject* c_splcmul(TrajObj*, TrajArg other) {
     if (!refuse_none(other.o, "other", TrajTypeObj.tp_name)) return nullptr;
-    PyErr_SetNone(PyExc_NotImplementedError);
-    return nullptr;
+    return pv::fail(PyExc_NotImplementedError, nullptr);
 }
 
 // ---------------------------------------------------------------- operators
@@ -122,8 +121,8 @@ using MulM = pv::Method<c_splcmul, mul_args, TrajRes, pv::Call::O>;
 PyObject* copy_of(PyObject* t) {
     pv::Ref c(operand_copy(as_traj(t)));
     if (c && !is_traj(c.get())) {
-        return pv::raise(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
-                         Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
+        return pv::fail(PyExc_TypeError, "%.100s.copy() returned %.100s, not a Trajectory1d",
+                        Py_TYPE(t)->tp_name, Py_TYPE(c.get())->tp_name);
     }
     return c.release();
 }
@@ -164,16 +163,13 @@ PyObject* traj_multiply(PyObject* a, PyObject* b) {
 }
 
 PyObject* traj_divide(PyObject* a, PyObject* b) {
-    if (is_traj(a) && is_traj(b)) {
-        PyErr_SetNone(PyExc_NotImplementedError);
-        return nullptr;
-    }
+    if (is_traj(a) && is_traj(b)) return pv::fail(PyExc_NotImplementedError, nullptr);
     if (!is_traj(a)) {
         // number / trajectory: the quotient is not a B-spline.
-        return pv::raise(PyExc_TypeError,
-                         "unsupported operand type(s) for /: '%.100s' and '%.100s' (a number "
-                         "divided by a trajectory is not a B-spline)",
-                         Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
+        return pv::fail(PyExc_TypeError,
+                        "unsupported operand type(s) for /: '%.100s' and '%.100s' (a number "
+                        "divided by a trajectory is not a B-spline)",
+                        Py_TYPE(a)->tp_name, Py_TYPE(b)->tp_name);
     }
     return on_copy(a, b, PyNumber_InPlaceTrueDivide);
 }
@@ -181,8 +177,8 @@ PyObject* traj_divide(PyObject* a, PyObject* b) {
 // The in-place forms take numbers only.
 PyObject* in_place(PyObject* t, PyObject* x, const char* op, bool scale, PyObject* (*prep)(PyObject*)) {
     if (is_traj(x)) {
-        return pv::raise(PyExc_TypeError, "unsupported operand type(s) for %s: '%.100s' and '%.100s'",
-                         op, Py_TYPE(t)->tp_name, Py_TYPE(x)->tp_name);
+        return pv::fail(PyExc_TypeError, "unsupported operand type(s) for %s: '%.100s' and '%.100s'",
+                        op, Py_TYPE(t)->tp_name, Py_TYPE(x)->tp_name);
     }
     TrajObj* self = as_traj(t);
     if (!need_data(self)) return nullptr;
@@ -235,8 +231,7 @@ bool read_point(PyObject* p, PointVals& v) {
 // domain check: it is refused with the message of a time outside the domain
 // (a shift or scale computed there would make every control point NaN).
 bool time_in_some_domain(const PointVals& v) {
-    return !std::isnan(v.t) ||
-           pv::fail(PyExc_ValueError, "'x' out of domain: %s", pv::double_text(v.t).c_str());
+    return !std::isnan(v.t) || out_of_domain("x", v.t);
 }
 
 // nu = p.order - self.order as a C int.
@@ -252,8 +247,7 @@ void set_tr_point(TrajObj* self, PointArg pt) {
     PointVals v;
     int nu = 0;
     if (!read_point(pt.o, v) || !order_gap(self, v, nu)) return;
-    if (nu < 0) {
-        pv::fail(PyExc_ValueError, "this method cannot be used to set a constraint on the n-th antiderivative");
+    if (!pv::need_nonneg(nu, "this method cannot be used to set a constraint on the n-th antiderivative")) {
         return;
     }
     if (!time_in_some_domain(v)) return;

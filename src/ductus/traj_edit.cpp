@@ -25,16 +25,7 @@ void traj_c_hscale(TrajObj* self, double k) {
 
 namespace {
 
-bool check_u(TrajObj* self, double u) {
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (u < a || u > b) {
-        return pv::fail(PyExc_ValueError, "'u' out of domain: %s", pv::double_text(u).c_str());
-    }
-    return true;
-}
-
-bool nonneg(int v, const char* msg) { return v >= 0 || pv::fail(PyExc_ValueError, "%s", msg); }
+bool check_u(TrajObj* self, double u) { return check_domain(self, "u", u, u); }
 
 // ---------------------------------------------------------------- domain transforms
 
@@ -137,8 +128,7 @@ void adapt(TrajObj* self, double start, double stop) {
 // ---------------------------------------------------------------- calculus
 
 bool nu_from_zero(int nu) {
-    return nu >= 0 ||
-           pv::fail(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
+    return pv::need_nonneg(nu, "'nu' must be greater than or equal to zero: %d", nu);
 }
 
 // After the derivative's difference quotient met a knot interval of zero
@@ -169,7 +159,7 @@ PyObject* derivative(TrajObj* self, pv::OptInt<1> nu) {
     if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     // The order of the result, order + nu, must stay an unsigned int.
     if (static_cast<unsigned long long>(self->order) + nu.v > UINT_MAX) {
-        return pv::raise(PyExc_OverflowError, "value too large to convert to unsigned int");
+        return pv::fail(PyExc_OverflowError, "value too large to convert to unsigned int");
     }
     const DArr U = d.U, P = d.P;
     Mem uk, pk;
@@ -188,7 +178,7 @@ PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
     Data d;
     if (!d.take(self) || !nu_from_zero(nu.v)) return nullptr;
     if (self->order < static_cast<unsigned>(nu.v)) {
-        return pv::raise(PyExc_ValueError, "negative 'order' not allowed");
+        return pv::fail(PyExc_ValueError, "negative 'order' not allowed");
     }
     const DArr U = d.U, P = d.P;
     Mem uk, pk;
@@ -202,7 +192,7 @@ PyObject* antiderivative(TrajObj* self, pv::OptInt<1> nu) {
 
 PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
     Data d;
-    if (!d.take(self) || !nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
+    if (!d.take(self) || !pv::need_nonneg(nu.v, "'nu' must be non-negative number")) return nullptr;
     const DArr U = d.U, P = d.P;
     const int s = arcus.distintknots(U, d.p);
     if (PyErr_Occurred()) return nullptr;
@@ -219,10 +209,10 @@ PyObject* degelev(TrajObj* self, pv::OptInt<1> nu) {
 
 PyObject* knotins(TrajObj* self, double u, int r) {
     Data d;
-    if (!d.take(self) || !check_u(self, u) || !nonneg(r, "'r' must be non-negative number")) {
+    if (!d.take(self) || !check_u(self, u) || !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
-    if (r > d.p) return pv::raise(PyExc_ValueError, "'r' must be less than or equal to 'p'");
+    if (r > d.p) return pv::fail(PyExc_ValueError, "'r' must be less than or equal to 'p'");
     const DArr U = d.U, P = d.P;
     Mem uq, q;
     if (!uq.alloc(U.len + r) || !q.alloc(P.len + r)) return nullptr;
@@ -239,7 +229,7 @@ PyObject* knotref(TrajObj* self, pv::ArrObj X_obj) {
     Mem ubar, q;
     if (!ubar.alloc(U.len + X.len) || !q.alloc(P.len + X.len)) return nullptr;
     for (Py_ssize_t i = 0; i + 1 < X.len; ++i) {
-        if (!(X.data[i] < X.data[i + 1])) return pv::raise(PyExc_ValueError, "'X' must be increasing");
+        if (!(X.data[i] < X.data[i + 1])) return pv::fail(PyExc_ValueError, "'X' must be increasing");
     }
     arcus.splkref(U, P, d.p, X, DArr{ubar.get(), U.len + X.len}, DArr{q.get(), P.len + X.len});
     if (PyErr_Occurred()) return nullptr;
@@ -261,7 +251,7 @@ PyObject* knotrem(TrajObj* self, double u, int r, pv::OptDouble<RemTol> tol) {
     Data d;
     Mem uq, q;
     if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
-        !nonneg(r, "'r' must be non-negative number")) {
+        !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     const OptTol opt{1, tol.v};
@@ -282,7 +272,7 @@ PyObject* knotrem_notol(TrajObj* self, double u, int r) {
     Data d;
     Mem uq, q;
     if (!d.take(self) || !copy_arrays(d, uq, q) || !check_u(self, u) ||
-        !nonneg(r, "'r' must be non-negative number")) {
+        !pv::need_nonneg(r, "'r' must be non-negative number")) {
         return nullptr;
     }
     const int t = arcus.splkrem_notol(copy_u(uq, d), copy_p(q, d), d.p, u, r);

@@ -15,20 +15,9 @@ namespace ductus {
 
 namespace {
 
-bool out_of_domain(const char* what, double x) {
-    return pv::fail(PyExc_ValueError, "'%s' out of domain: %s", what, pv::double_text(x).c_str());
-}
+bool check_point(TrajObj* self, double x) { return check_domain(self, "x", x, x); }
 
-bool check_point(TrajObj* self, double x) {
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (x < a || x > b) return out_of_domain("x", x);
-    return true;
-}
-
-bool check_nu(int nu) {
-    return nu >= 0 || pv::fail(PyExc_ValueError, "'nu' must be non-negative number");
-}
+bool check_nu(int nu) { return pv::need_nonneg(nu, "'nu' must be non-negative number"); }
 
 // Steps shared by ceval and dceval: a non-empty, strictly increasing array
 // whose end values lie in the domain.
@@ -37,10 +26,7 @@ bool check_points(TrajObj* self, DArr xp) {
     for (Py_ssize_t i = 0; i + 1 < xp.len; ++i) {
         if (xp.data[i] >= xp.data[i + 1]) return pv::fail(PyExc_ValueError, "'xp' must be increasing");
     }
-    double a, b;
-    if (!domain(self, a, b)) return false;
-    if (xp.data[0] < a || xp.data[xp.len - 1] > b) return pv::fail(PyExc_ValueError, "domain error");
-    return true;
+    return check_domain(self, nullptr, xp.data[0], xp.data[xp.len - 1]);
 }
 
 double peval(TrajObj* self, double x) {
@@ -162,7 +148,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
                               NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_FORCECAST, nullptr));
     if (!a) return nullptr;
     PyArrayObject* arr = reinterpret_cast<PyArrayObject*>(a.get());
-    if (PyArray_NDIM(arr) > 1) return pv::raise(PyExc_ValueError, "'x' must be one-dimensional");
+    if (PyArray_NDIM(arr) > 1) return pv::fail(PyExc_ValueError, "'x' must be one-dimensional");
     if (PyArray_NDIM(arr) == 0) {
         npy_intp one[1] = {1};
         PyArray_Dims shape = {one, 1};
@@ -200,7 +186,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
             return nullptr;
         }
         if (info != cardo::OK) {
-            return pv::raise(PyExc_SystemError, "unexpected status %d of the sort", info);
+            return pv::fail(PyExc_SystemError, "unexpected status %d of the sort", info);
         }
     }
     if (nu != 0) {
@@ -217,7 +203,7 @@ PyObject* call_array(TrajObj* self, PyObject* x, int nu) {
     if (!out) return nullptr;
     PyArrayObject* sa = reinterpret_cast<PyArrayObject*>(s.get());
     if (PyArray_NDIM(sa) != 1 || PyArray_DIM(sa, 0) != len || PyArray_TYPE(sa) != NPY_DOUBLE) {
-        return pv::raise(PyExc_ValueError, "the evaluated array changed its shape or type");
+        return pv::fail(PyExc_ValueError, "the evaluated array changed its shape or type");
     }
     const double* sv = static_cast<const double*>(PyArray_DATA(sa));
     const npy_intp* iv = static_cast<const npy_intp*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(idx.get())));

@@ -13,11 +13,6 @@
 namespace ductus {
 namespace {
 
-// Order of a derivative asked for: a non-negative integer, D when absent.
-template <int D>
-struct NuArg {
-    long long v;
-};
 // A limit: a positive finite number, or None / absent.
 struct LimitArg {
     bool given;
@@ -28,25 +23,6 @@ struct LimitArg {
 }  // namespace ductus
 
 namespace pv {
-
-template <int D>
-struct Arg<ductus::NuArg<D>> {
-    long long v = D;
-    static constexpr bool optional = true;
-    bool load(PyObject* o, const char*, const char* a) {
-        if (!o) return true;
-        if (PyBool_Check(o) || !PyIndex_Check(o)) {
-            return fail(PyExc_ValueError, "'%s' must be a non-negative integer, got %R", a, o);
-        }
-        // Saturates: an order far above any degree gives the same results.
-        const Py_ssize_t n = PyNumber_AsSsize_t(o, nullptr);
-        if (n == -1 && PyErr_Occurred()) return false;
-        if (n < 0) return fail(PyExc_ValueError, "'%s' must be a non-negative integer, got %R", a, o);
-        v = static_cast<long long>(n);
-        return true;
-    }
-    ductus::NuArg<D> get() const { return ductus::NuArg<D>{v}; }
-};
 
 template <>
 struct Arg<ductus::LimitArg> {
@@ -72,10 +48,6 @@ struct Arg<ductus::LimitArg> {
 };
 
 // Defaults as the signature lines show them.
-template <int D>
-struct DefaultText<ductus::NuArg<D>> {
-    static std::string text() { return std::to_string(D); }
-};
 template <>
 struct DefaultText<ductus::LimitArg> {
     static std::string text() { return "None"; }
@@ -102,12 +74,13 @@ bool check_limits(TrajObj* self, const LimitSpec* ls, int count) {
     for (int i = 0; i < count; ++i) any = any || ls[i].lim.given;
     if (!any) return pv::fail(PyExc_ValueError, "give at least one of 'vmax', 'amax' and 'jmax'");
     for (int i = 0; i < count; ++i) {
-        if (ls[i].lim.given && static_cast<long long>(ls[i].k) < static_cast<long long>(self->order)) {
-            return pv::fail(PyExc_ValueError,
-                            "'%s' limits the %s, derivative %d - order = %lld of this trajectory "
-                            "of order %u; only derivatives of order 0 and higher can be limited",
-                            ls[i].arg, ls[i].name, ls[i].k,
-                            static_cast<long long>(ls[i].k) - self->order, self->order);
+        const long long nu = static_cast<long long>(ls[i].k) - self->order;
+        if (ls[i].lim.given &&
+            !pv::need_nonneg(nu, "'%s' limits the %s, derivative %d - order = %lld of this "
+                                 "trajectory of order %u; only derivatives of order 0 and higher "
+                                 "can be limited",
+                             ls[i].arg, ls[i].name, ls[i].k, nu, self->order)) {
+            return false;
         }
     }
     return true;
@@ -153,7 +126,7 @@ bool status(int info, const Data& d, long long nu) {
 
 // ---------------------------------------------------------------- methods
 
-PyObject* extrema(TrajObj* self, NuArg<0> nu) {
+PyObject* extrema(TrajObj* self, pv::Index<0> nu) {
     Data d;
     if (!d.take(self)) return nullptr;
     double ymin = 0.0, xmin = 0.0, ymax = 0.0, xmax = 0.0;
@@ -215,7 +188,7 @@ double timescale(TrajObj* self, LimitArg vmax, LimitArg amax, LimitArg jmax) {
     return s;
 }
 
-double roughness(TrajObj* self, NuArg<2> nu) {
+double roughness(TrajObj* self, pv::Index<2> nu) {
     Data d;
     if (!d.take(self)) return 0.0;
     double r = 0.0;

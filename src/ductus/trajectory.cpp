@@ -223,8 +223,8 @@ PyObject* traj_getattrib(PyObject* o) {
     TrajObj* self = as_traj(o);
     pv::Ref start(pv::getattr(o, "start"));
     pv::Ref stop(start ? pv::getattr(o, "stop") : nullptr);
-    pv::Ref tstart(stop ? number_text(start.get()) : nullptr);
-    pv::Ref tstop(tstart ? number_text(stop.get()) : nullptr);
+    pv::Ref tstart(stop ? PyObject_Str(start.get()) : nullptr);
+    pv::Ref tstop(tstart ? PyObject_Str(stop.get()) : nullptr);
     if (!tstop) return nullptr;
     return Py_BuildValue("{s:N,s:N,s:s,s:N,s:O,s:O}", "p", PyUnicode_FromFormat("%d", self->p), "n",
                          PyUnicode_FromFormat("%d", self->n), "owner",
@@ -255,7 +255,7 @@ PyObject* first_child(PyObject* tree, PyObject* cls, PyObject* ID, const char* t
     pv::Ref found(query(tree, cls, ID, tail));
     if (!found) return nullptr;
     if (PyObject_Length(found.get()) < 1) {
-        return PyErr_Occurred() ? nullptr : pv::raise(PyExc_IndexError, "list index out of range");
+        return PyErr_Occurred() ? nullptr : pv::fail(PyExc_IndexError, "list index out of range");
     }
     return PySequence_GetItem(found.get(), 0);
 }
@@ -537,6 +537,18 @@ bool domain(TrajObj* t, double& start, double& stop) {
 }
 
 PyObject* operand_copy(TrajObj* t) { return CopyM::call<pv::AnyObj>(t); }
+
+bool check_domain(TrajObj* t, const char* name, double x0, double x1) {
+    double a, b;
+    if (!domain(t, a, b)) return false;
+    if (!(x0 < a || x1 > b)) return true;
+    if (!name) return pv::fail(PyExc_ValueError, "domain error");
+    return out_of_domain(name, x0 < a ? x0 : x1);
+}
+
+pv::Failure out_of_domain(const char* name, double x) {
+    return pv::fail(PyExc_ValueError, "'%s' out of domain: %s", name, pv::double_text(x).c_str());
+}
 
 PyObject* new_traj(Mem& knots, Mem& cpts, long long p, long long n, unsigned order) {
     return make_traj(knots.release(), cpts.release(), static_cast<int>(p), static_cast<int>(n), order,

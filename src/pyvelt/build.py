@@ -24,6 +24,26 @@ def _f64(a: npt.ArrayLike, name: str) -> npt.NDArray[np.float64]:
     return a
 
 
+def _integer(value: object, name: str, least: Optional[int] = None) -> int:
+    """An integer argument: an int or an object with __index__ (a NumPy integer).
+
+    The rule of every function of this package beyond `pyvelt.arcus` and the
+    methods of `Trajectory1d` and `Point1d` that mirror it (which convert with
+    __int__): bools, floats and anything else are refused with ValueError
+    naming the argument, as is a value below `least` when one is given.
+    """
+    need = f"'{name}' must be an integer" + ("" if least is None else f" >= {least}")
+    if isinstance(value, (bool, np.bool_)):
+        raise ValueError(f"{need}, got {value!r}")
+    try:
+        q = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise ValueError(f"{need}, got {value!r}") from None
+    if least is not None and q < least:
+        raise ValueError(f"{need}, got {q}")
+    return q
+
+
 def trajectory(U: npt.ArrayLike, P: npt.ArrayLike, p: int, order: int = 0) -> Trajectory1d:
     """A trajectory from its knot vector, control points and degree.
 
@@ -46,15 +66,15 @@ def trajectory(U: npt.ArrayLike, P: npt.ArrayLike, p: int, order: int = 0) -> Tr
 
     Notes
     -----
-    ValueError when the lengths of U and P do not fit the degree, or when U is
-    not a valid clamped knot vector.
+    ValueError when p or order is not an integer, when the lengths of U and P
+    do not fit the degree, or when U is not a valid clamped knot vector.
 
     References
     ----------
     L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, ch. 2.
     """
     U, P = _f64(U, "U"), _f64(P, "P")
-    p = int(p)
+    p, order = _integer(p, "p"), _integer(order, "order")
     if p < 0 or len(P) < p + 1 or len(U) != len(P) + p + 1:
         raise ValueError(f"a degree-{p} B-spline with {len(P)} control points needs "
                          f"{len(P) + p + 1} knots and at least {p + 1} control points, "
@@ -71,18 +91,6 @@ KNOTS = ("average", "data")
 # What knots="data" can place: (degree, end conditions per end).
 _DATA_RULE = ("p = 1, p = 2 and every odd p without end conditions, p = 3 with 'slopes', "
               "p = 5 with 'slopes' and 'accels'")
-
-
-def _degree(p: object, least: int = 1) -> int:
-    if isinstance(p, (bool, np.bool_)):
-        raise ValueError(f"'p' must be an integer >= {least}, got {p!r}")
-    try:
-        q = operator.index(p)  # type: ignore[arg-type]
-    except TypeError:
-        raise ValueError(f"'p' must be an integer >= {least}, got {p!r}") from None
-    if q < least:
-        raise ValueError(f"'p' must be an integer >= {least}, got {q}")
-    return q
 
 
 def _points(x: npt.ArrayLike, y: npt.ArrayLike) -> Tuple[np.ndarray, np.ndarray, bool]:
@@ -323,7 +331,7 @@ def interpolate(x: npt.ArrayLike, y: npt.ArrayLike, p: int = 3,
     L. Piegl, W. Tiller, Curve Interpolation with Arbitrary End Derivatives,
     Engineering with Computers 16, 2000.
     """
-    p = _degree(p)
+    p = _integer(p, "p", 1)
     s, a = _pair(slopes, "slopes"), _pair(accels, "accels")
     if knots not in KNOTS:
         raise ValueError(f"'knots' must be 'average' or 'data', got {knots!r}")
@@ -396,12 +404,9 @@ def approximate(x: npt.ArrayLike, y: npt.ArrayLike, ncpts: int, p: int = 3,
     ----------
     L. Piegl, W. Tiller, The NURBS Book, 2nd ed., Springer, 1997, sec. 9.4.
     """
-    p = _degree(p)
+    p = _integer(p, "p", 1)
     x, Y, one = _points(x, y)
-    try:
-        ncpts = operator.index(ncpts)
-    except TypeError:
-        raise ValueError(f"'ncpts' must be an integer, got {ncpts!r}") from None
+    ncpts = _integer(ncpts, "ncpts")
     if ncpts < p + 1 or ncpts >= len(x):
         raise ValueError(f"'ncpts' must be in [{p + 1}, {len(x) - 1}], got {ncpts}")
     U = np.empty(ncpts + p + 1)

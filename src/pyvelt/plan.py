@@ -25,7 +25,7 @@ from typing import Any, List, Optional, Sequence, Tuple, Union
 import numpy as np
 import numpy.typing as npt
 
-from pyvelt.build import trajectory
+from pyvelt.build import _integer, trajectory
 from pyvelt.ductus import Trajectory1d
 
 __all__ = ["Motion", "plan"]
@@ -74,6 +74,7 @@ class Motion:
         ndarray
             Shape (len(t), J): one column per joint.
         """
+        nu = _integer(nu, "nu")
         t = np.atleast_1d(np.asarray(t, dtype=np.float64))
         if t.ndim != 1:
             raise ValueError("'t' must be a number or one-dimensional")
@@ -82,7 +83,7 @@ class Motion:
             # evaluation wants distinct times
             u, back = np.unique(t, return_inverse=True)
             for j, q in enumerate(self.joints):
-                out[:, j] = np.atleast_1d(q(u.copy(), int(nu)))[back]
+                out[:, j] = np.atleast_1d(q(u.copy(), nu))[back]
         return out
 
     def __repr__(self) -> str:
