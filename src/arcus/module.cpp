@@ -114,8 +114,8 @@ PyObject* init() {
     // 1. Single initialisation; interpreter version check.
     if (g_initialised) {
         return pv::fail(PyExc_RuntimeError,
-                         "Module 'arcus' has already been imported. Re-initialisation is not "
-                         "supported.");
+                        "Module 'arcus' has already been imported. Re-initialisation is not "
+                        "supported.");
     }
     if (!warn_on_version_mismatch()) return nullptr;
 
