@@ -85,7 +85,7 @@ def test_check_info_raises(info, exc, msg):
         assert ei.value.args == ()
 
 
-@pytest.mark.parametrize("info", [0, 7, 8, 1000])
+@pytest.mark.parametrize("info", [0, 7, 8, 10, 1000])
 def test_check_info_success_values(info):
     assert arcus._check_info(info=info) is None
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "arcus/cardo/status.h"
 #include "arcus/lapack.hpp"
 #include "common/numpy_probe.hpp"
 
@@ -56,7 +57,12 @@ std::string module_doc(const std::vector<const Function*>& listed) {
     return s;
 }
 
-void check_info_entry(int info) { arcus::check_info(info); }
+// The public form of the status check: every status of 7 and above is
+// success, the interruption status of the library's own calls included
+// (only the call that was interrupted reports it).
+void check_info_entry(int info) {
+    if (info < cardo::FIRST_OWN_STATUS) arcus::check_info(info);
+}
 const char* const check_info_args[] = {"_check_info", "info", nullptr};
 const char check_info_doc[] =
     "_check_info(info)\n--\n\n"
