@@ -13,10 +13,10 @@
 //
 // ductus reaches the kernel cardo in two ways: the evaluation, knot and
 // algebra work goes through the C entries of pyvelt.arcus bound at import
-// (struct Arcus below); the kernel files that ductus compiles into itself are
-// called directly: the interruption points (cancel.h), the limit routines
-// (limits.h) and the sort of the call operator (sort.h), and the inline knot
-// tolerances of cardo.h.
+// (DUCTUS_ARCUS_ENTRIES below); the routines it links from the kernel library
+// are called directly: the interruption points (cancel.h), the limit routines
+// (limits.h), the sort of the call operator (sort.h), the statuses
+// (status.h) and the inline knot tolerances of cardo.h.
 #pragma once
 
 #include "common/pyobj.hpp"
