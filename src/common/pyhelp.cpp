@@ -130,8 +130,19 @@ bool to_int(PyObject* o, int& out) {
     return true;
 }
 
+namespace {
+
+// NumPy's bool scalar ("numpy.bool", "numpy.bool_" before NumPy 2), to which
+// some NumPy releases still give __index__ (deprecated).
+bool is_numpy_bool(PyObject* o) {
+    const char* name = Py_TYPE(o)->tp_name;
+    return std::strcmp(name, "numpy.bool") == 0 || std::strcmp(name, "numpy.bool_") == 0;
+}
+
+}  // namespace
+
 bool to_index(PyObject* o, const char* argname, const char* need, Py_ssize_t& out) {
-    if (PyBool_Check(o) || !PyIndex_Check(o)) {
+    if (PyBool_Check(o) || is_numpy_bool(o) || !PyIndex_Check(o)) {
         return fail(PyExc_ValueError, "'%s' must be %s, got %R", argname, need, o);
     }
     const Py_ssize_t n = PyNumber_AsSsize_t(o, nullptr);
