@@ -10,6 +10,7 @@
 
 #include "arcus/cardo/scratch.h"
 #include "common/pyhelp.hpp"
+#include "common/status.hpp"
 
 #include <cstddef>
 #include <string>
@@ -52,9 +53,9 @@ struct pv::DefaultText<const pv::OptDy*> {
 
 namespace arcus {
 
-// Raises the exception of a kernel status (pv::check_status: nothing for 0
-// and for 7 and above but CANCELLED); returns false when one was raised.
-bool check_info(int info);
+// Raises the exception of a kernel status (nothing for 0 and for 7 and above
+// but CANCELLED); returns false when one was raised.
+inline bool check_info(int info) { return pv::check_status(info); }
 
 // Exception for a LAPACK status other than 0 (the same text for every
 // solver); false when it raised.

@@ -1,12 +1,8 @@
-// Kernel status values turned into Python exceptions, and the shared checks
-// of the wrappers.
+// The shared checks of the wrappers.
 #include "arcus/arcus.hpp"
 #include "arcus/cardo/cardo.h"
-#include "common/status.hpp"
 
 namespace arcus {
-
-bool check_info(int info) { return pv::check_status(info); }
 
 bool lapack_check(int info) {
     if (info == 0) return true;
